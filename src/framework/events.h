@@ -1,0 +1,24 @@
+// Notifications are method pointers: an object and one of its functions,
+// possibly unassigned. A std::function holds both; call it only when it is
+// assigned (Fire does that).
+#pragma once
+
+#include <functional>
+#include <utility>
+
+#include "framework/object.h"
+
+namespace fw {
+
+template <class... Args>
+using TMethod = std::function<void(TObject* Sender, Args...)>;
+
+using TNotifyEvent = TMethod<>;
+
+// Calls `handler` when it is assigned.
+template <class Handler, class... Args>
+void Fire(const Handler& handler, Args&&... args) {
+  if (handler) handler(std::forward<Args>(args)...);
+}
+
+}  // namespace fw

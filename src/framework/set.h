@@ -1,0 +1,47 @@
+// A small set of enumeration members: bit n stands for the member of
+// ordinal n, held in an unsigned integer of the stated width.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <type_traits>
+
+namespace fw {
+
+template <class E, class Bits>
+class TSet {
+  static_assert(std::is_enum_v<E>);
+  static_assert(std::is_unsigned_v<Bits>);
+
+ public:
+  constexpr TSet() = default;
+  constexpr TSet(std::initializer_list<E> members) {
+    for (E m : members) Include(m);
+  }
+  static constexpr TSet FromBits(Bits bits) {
+    TSet s;
+    s.bits_ = bits;
+    return s;
+  }
+
+  constexpr Bits ToBits() const { return bits_; }
+  constexpr bool Contains(E m) const { return (bits_ & Bit(m)) != 0; }
+  constexpr bool Empty() const { return bits_ == 0; }
+  constexpr void Include(E m) { bits_ = static_cast<Bits>(bits_ | Bit(m)); }
+  constexpr void Exclude(E m) { bits_ = static_cast<Bits>(bits_ & ~Bit(m)); }
+
+  constexpr TSet operator+(TSet o) const { return FromBits(bits_ | o.bits_); }
+  constexpr TSet operator-(TSet o) const {
+    return FromBits(static_cast<Bits>(bits_ & ~o.bits_));
+  }
+  constexpr TSet operator*(TSet o) const { return FromBits(bits_ & o.bits_); }
+  constexpr bool operator==(const TSet&) const = default;
+
+ private:
+  static constexpr Bits Bit(E m) {
+    return static_cast<Bits>(Bits{1} << static_cast<unsigned>(m));
+  }
+  Bits bits_ = 0;
+};
+
+}  // namespace fw
