@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds, starts the device simulator
+# on COM3 and flashes it — with the dialog when a display is available (press
+# "Update", close the dialog when the bar has gone), otherwise with dov-flash —
+# then prints what the simulated device received.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps
+cmake --preset linux >/dev/null
+cmake --build --preset linux -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
+[ "${PIPESTATUS[0]}" -eq 0 ]
+
+bin=build/linux/bin
+for program in dov-devsim dov-flash; do
+  if [ ! -x "$bin/$program" ]; then
+    echo "Built. $program is not part of this build yet, so there is nothing to flash."
+    exit 0
+  fi
+done
+
+# A private DOS-device directory: the simulator links itself there as com3,
+# and the updater finds COM3 through it.
+export WINEPREFIX=$PWD/build/run-prefix
+mkdir -p "$WINEPREFIX/dosdevices"
+ready=$WINEPREFIX/devsim.ready
+report=$WINEPREFIX/devsim-report.json
+rm -f "$ready" "$report"
+
+"$bin/dov-devsim" --port 3 --timeout 120 --ready-file "$ready" --report "$report" &
+devsim=$!
+trap 'kill $devsim 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -e "$ready" ] && break; sleep 0.1; done
+[ -e "$ready" ] || { echo "The device simulator did not start."; exit 1; }
+
+status=0
+if [ -n "${DISPLAY:-}" ] && [ -x "$bin/DOV" ] && xdpyinfo >/dev/null 2>&1; then
+  echo "The dialog is open: press \"Update\" with COM 3 selected, and close the dialog when the progress bar has gone."
+  "$bin/DOV" || status=$?
+else
+  "$bin/dov-flash" --port 3 || status=$?
+fi
+
+kill -INT $devsim 2>/dev/null || true
+wait $devsim || status=$?
+trap - EXIT
+exit $status
