@@ -1,0 +1,90 @@
+// A thread object: the body is the virtual Execute. The operating-system
+// thread is made suspended through the comm API; it runs once Start (or, for
+// a thread not created suspended, AfterConstruction) has resumed it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "framework/object.h"
+#include "framework/sent_message.h"
+#include "framework/synchronize.h"
+#include "platform/comm_api.h"
+
+namespace fw {
+
+class TThread : public TObject {
+ public:
+  // Creates the operating-system thread suspended; raises EThread
+  // "Thread creation error: <system text>" when that fails. A thread created
+  // with createSuspended false starts in AfterConstruction (MakeThread calls
+  // it), since Execute must not run before the derived object is complete.
+  explicit TThread(bool createSuspended);
+  // If the thread has not finished: Terminate, then WaitFor. A class whose
+  // Execute uses its own members must end the thread in its own destructor.
+  // A thread that was never started ends without running Execute.
+  ~TThread() override;
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+
+  std::u16string ClassName() const override { return u"TThread"; }
+
+  // Starts the thread when it was not created suspended.
+  void AfterConstruction();
+  // Resumes the thread (ResumeThread).
+  void Start();
+  void Resume() { Start(); }
+  // Sets the Terminated mark; Execute decides whether to look at it.
+  void Terminate() { terminated_ = true; }
+  bool Terminated() const { return terminated_; }
+  // Waits until the thread has ended and returns its exit code. On the UI
+  // thread the wait keeps running queued calls and sent messages.
+  std::uint32_t WaitFor();
+  comm::Handle Handle() const { return handle_; }
+  bool Finished() const { return finished_; }
+  // Raises EThread "Thread Error: <system text> (<code>)" on failure.
+  void SetPriority(int priority);
+  // The exception that left Execute, if any.
+  std::exception_ptr FatalException() const;
+  std::uint32_t ReturnValue() const { return returnValue_; }
+
+  // Runs `call` on the UI thread (see fw::Synchronize).
+  static void Synchronize(std::function<void()> call) {
+    fw::Synchronize(std::move(call));
+  }
+
+ protected:
+  virtual void Execute() = 0;
+  void SetReturnValue(std::uint32_t value) { returnValue_ = value; }
+
+ private:
+  std::uint32_t Body();
+
+  comm::Handle handle_ = 0;
+  bool createSuspended_;
+  bool started_ = false;
+  std::atomic<bool> skipExecute_{false};
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<std::uint32_t> returnValue_{0};
+  std::exception_ptr fatalException_;
+};
+
+// Constructs a thread object and starts it unless it was created suspended.
+template <class T, class... Args>
+std::unique_ptr<T> MakeThread(Args&&... args) {
+  auto thread = std::make_unique<T>(std::forward<Args>(args)...);
+  thread->AfterConstruction();
+  return thread;
+}
+
+// Waits for `thread` (a thread handle) to end as TThread::WaitFor does: on
+// the UI thread running queued calls and sent messages meanwhile, elsewhere
+// a plain wait without a time limit.
+void WaitForThreadHandle(comm::Handle thread);
+
+}  // namespace fw
