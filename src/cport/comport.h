@@ -1,0 +1,324 @@
+// The serial port object: one COM port, its settings, opening and closing,
+// overlapped and blocking transfers, line control and status, notification
+// hooks and links. Every platform call goes through comm::Api().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cport/async.h"
+#include "cport/comlink.h"
+#include "cport/errors.h"
+#include "cport/event_mask.h"
+#include "cport/settings.h"
+#include "cport/types.h"
+#include "framework/component.h"
+#include "platform/comm_api.h"
+
+namespace cport {
+
+class TComThread;
+
+class TCustomComPort : public fw::TComponent {
+ public:
+  explicit TCustomComPort(fw::TComponent* AOwner);
+  ~TCustomComPort() override;
+
+  std::u16string ClassName() const override { return u"TCustomComPort"; }
+
+  // --- Properties ---------------------------------------------------------
+
+  // The open device; comm::kInvalidHandle while none is open.
+  comm::Handle Handle() const { return FHandle; }
+
+  // True only while the stored flag is true and no registered link had an
+  // OnRxBuf handler at the last (un)registration.
+  bool TriggersOnRxChar() const { return FTriggersOnRxChar && !FHasLink; }
+  void SetTriggersOnRxChar(bool value);
+  TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
+  void SetEventThreadPriority(TThreadPriority value);
+  TStoredProps StoredProps() const { return FStoredProps; }
+  void SetStoredProps(TStoredProps value) { FStoredProps = value; }
+  bool Connected() const { return FConnected; }
+  void SetConnected(bool value);
+  TBaudRate BaudRate() const { return FBaudRate; }
+  void SetBaudRate(TBaudRate value);
+  std::int32_t CustomBaudRate() const { return FCustomBaudRate; }
+  void SetCustomBaudRate(std::int32_t value);
+  // The device name; the device path is "\\.\" followed by it.
+  const std::u16string& Port() const { return FPort; }
+  void SetPort(const std::u16string& value);
+  TComParity& Parity() { return *FParity; }
+  const TComParity& Parity() const { return *FParity; }
+  // Copies the values of `value` and sends the group; the port keeps its
+  // own object (likewise for Buffer, FlowControl and Timeouts).
+  void SetParity(const TComParity& value);
+  TStopBits StopBits() const { return FStopBits; }
+  void SetStopBits(TStopBits value);
+  TDataBits DataBits() const { return FDataBits; }
+  void SetDataBits(TDataBits value);
+  bool DiscardNull() const { return FDiscardNull; }
+  void SetDiscardNull(bool value);
+  char16_t EventChar() const { return FEventChar; }
+  void SetEventChar(char16_t value);
+  // Read by Open only: a change while open takes effect at the next Open.
+  TComEvents Events() const { return FEvents; }
+  void SetEvents(TComEvents value) { FEvents = value; }
+  TComBuffer& Buffer() { return *FBuffer; }
+  const TComBuffer& Buffer() const { return *FBuffer; }
+  void SetBuffer(const TComBuffer& value);
+  TComFlowControl& FlowControl() { return *FFlowControl; }
+  const TComFlowControl& FlowControl() const { return *FFlowControl; }
+  void SetFlowControl(const TComFlowControl& value);
+  TComTimeouts& Timeouts() { return *FTimeouts; }
+  const TComTimeouts& Timeouts() const { return *FTimeouts; }
+  void SetTimeouts(const TComTimeouts& value);
+  TSyncMethod SyncMethod() const { return FSyncMethod; }
+  void SetSyncMethod(TSyncMethod value);
+  // Code page of WriteUnicodeString and ReadUnicodeString; 0 is the
+  // system ANSI code page.
+  std::uint32_t CodePage() const { return FCodePage; }
+  void SetCodePage(std::uint32_t value) { FCodePage = value; }
+
+  // --- Events -------------------------------------------------------------
+
+  const TRxCharEvent& OnRxChar() const { return FOnRxChar; }
+  void SetOnRxChar(TRxCharEvent value) { FOnRxChar = std::move(value); }
+  const TRxBufEvent& OnRxBuf() const { return FOnRxBuf; }
+  void SetOnRxBuf(TRxBufEvent value) { FOnRxBuf = std::move(value); }
+  const TNotifyEvent& OnTxEmpty() const { return FOnTxEmpty; }
+  void SetOnTxEmpty(TNotifyEvent value) { FOnTxEmpty = std::move(value); }
+  const TNotifyEvent& OnBreak() const { return FOnBreak; }
+  void SetOnBreak(TNotifyEvent value) { FOnBreak = std::move(value); }
+  const TNotifyEvent& OnRing() const { return FOnRing; }
+  void SetOnRing(TNotifyEvent value) { FOnRing = std::move(value); }
+  const TComSignalEvent& OnCTSChange() const { return FOnCTSChange; }
+  void SetOnCTSChange(TComSignalEvent value) {
+    FOnCTSChange = std::move(value);
+  }
+  const TComSignalEvent& OnDSRChange() const { return FOnDSRChange; }
+  void SetOnDSRChange(TComSignalEvent value) {
+    FOnDSRChange = std::move(value);
+  }
+  const TComSignalEvent& OnRLSDChange() const { return FOnRLSDChange; }
+  void SetOnRLSDChange(TComSignalEvent value) {
+    FOnRLSDChange = std::move(value);
+  }
+  const TComErrorEvent& OnError() const { return FOnError; }
+  void SetOnError(TComErrorEvent value) { FOnError = std::move(value); }
+  const TNotifyEvent& OnRxFlag() const { return FOnRxFlag; }
+  void SetOnRxFlag(TNotifyEvent value) { FOnRxFlag = std::move(value); }
+  const TNotifyEvent& OnAfterOpen() const { return FOnAfterOpen; }
+  void SetOnAfterOpen(TNotifyEvent value) { FOnAfterOpen = std::move(value); }
+  const TNotifyEvent& OnAfterClose() const { return FOnAfterClose; }
+  void SetOnAfterClose(TNotifyEvent value) { FOnAfterClose = std::move(value); }
+  const TNotifyEvent& OnBeforeOpen() const { return FOnBeforeOpen; }
+  void SetOnBeforeOpen(TNotifyEvent value) { FOnBeforeOpen = std::move(value); }
+  const TNotifyEvent& OnBeforeClose() const { return FOnBeforeClose; }
+  void SetOnBeforeClose(TNotifyEvent value) {
+    FOnBeforeClose = std::move(value);
+  }
+  const TNotifyEvent& OnRx80Full() const { return FOnRx80Full; }
+  void SetOnRx80Full(TNotifyEvent value) { FOnRx80Full = std::move(value); }
+  // When assigned, errors go to this handler instead of being raised, and
+  // the failing operation carries on with its next step.
+  const TComExceptionEvent& OnException() const { return FOnException; }
+  void SetOnException(TComExceptionEvent value) {
+    FOnException = std::move(value);
+  }
+
+  // --- Lifecycle ----------------------------------------------------------
+
+  // Settings written inside the bracket are only stored; the outermost
+  // EndUpdate sends all three groups once.
+  void BeginUpdate();
+  void EndUpdate();
+  void Open();
+  void Close();
+
+  // --- Status and line control --------------------------------------------
+
+  std::int32_t InputCount();
+  std::int32_t OutputCount();
+  TComSignals Signals();
+  TComStateFlags StateFlags();
+  // Reads and clears the driver's line errors.
+  TComErrors LastErrors();
+  void SetDTR(bool OnOff);
+  void SetRTS(bool OnOff);
+  // True resumes transmission as if XON had been received.
+  void SetXonXoff(bool OnOff);
+  void SetBreak(bool OnOff);
+  // Discards the driver's input and/or output queue.
+  void ClearBuffer(bool Input, bool Output);
+  // Ends every pending read and write at once (they complete as aborted).
+  void AbortAllAsync();
+  // Sends the low 8 bits of `Ch` ahead of any queued output.
+  void TransmitChar(char16_t Ch);
+  // One wait for line events on a port without an event thread. Returns the
+  // events that occurred in `Events`, empty after a time-out or StopEvent.
+  // Timeout -1 waits without limit; StopEvent 0 is none.
+  void WaitForEvent(TComEvents& Events, comm::Handle StopEvent,
+                    std::int32_t Timeout);
+
+  // --- Transfers ----------------------------------------------------------
+
+  // Overlapped forms: the bytes transferred when the operation completed at
+  // once, else 0; WaitForAsync gives the final count.
+  std::int32_t WriteAsync(const void* Buffer, std::int32_t Count,
+                          PAsync& AsyncPtr);
+  std::int32_t WriteStrAsync(const std::u16string& Str, PAsync& AsyncPtr);
+  std::int32_t ReadAsync(void* Buffer, std::int32_t Count, PAsync& AsyncPtr);
+  // `Str` holds what has been received so far (empty while the read is
+  // pending) and receives the whole text when WaitForAsync sees the read
+  // complete; it must stay valid until then.
+  std::int32_t ReadStrAsync(std::u16string& Str, std::int32_t Count,
+                            PAsync& AsyncPtr);
+  // Waits without a time limit of its own; the driver's timeouts end the
+  // operation.
+  std::int32_t WaitForAsync(PAsync& AsyncPtr);
+  bool IsAsyncCompleted(PAsync AsyncPtr);
+
+  // Blocking forms: issue, wait, return the count transferred (a write cut
+  // short by the write timeout returns the smaller count).
+  std::int32_t Write(const void* Buffer, std::int32_t Count);
+  // The text in the system ANSI code page.
+  std::int32_t WriteStr(const std::u16string& Str);
+  std::int32_t Read(void* Buffer, std::int32_t Count);
+  // `Str` holds exactly the characters of the bytes received.
+  std::int32_t ReadStr(std::u16string& Str, std::int32_t Count);
+  // The text in CodePage.
+  std::int32_t WriteUnicodeString(const std::u16string& Str);
+  // Reads up to Count bytes, decodes them with CodePage; returns the number
+  // of UTF-16 code units placed in `Str`.
+  std::int32_t ReadUnicodeString(std::u16string& Str, std::int32_t Count);
+
+  // --- Links --------------------------------------------------------------
+
+  void RegisterLink(TComLink* AComLink);
+  void UnRegisterLink(TComLink* AComLink);
+
+ protected:
+  void Loaded() override;
+
+  // Overridable operations.
+  virtual void CreateDeviceHandle();
+  virtual void DestroyDeviceHandle();
+  virtual void ApplyAllSettings();
+
+  // Hooks: each calls the event of the same stem when it is assigned.
+  virtual void FireAfterClose();
+  virtual void FireAfterOpen();
+  virtual void FireBeforeClose();
+  virtual void FireBeforeOpen();
+  virtual void FireRxChar(std::int32_t Count);
+  virtual void FireRxBuf(const std::uint8_t* Buffer, std::int32_t Count);
+  virtual void FireTxEmpty();
+  virtual void FireBreak();
+  virtual void FireRing();
+  virtual void FireRxFlag();
+  virtual void FireCTSChange(bool OnOff);
+  virtual void FireDSRChange(bool OnOff);
+  virtual void FireError(TComErrors Errors);
+  virtual void FireRLSDChange(bool OnOff);
+  virtual void FireRx80Full();
+  // Each sends its whole group to the device, only while the port is open,
+  // outside an update bracket, and neither loading nor designing.
+  virtual void ApplyLineSettings();
+  virtual void ApplyTimeoutSettings();
+  virtual void ApplyQueueSizes();
+
+  // Reports an error: raises EComPort, or hands it to OnException and
+  // returns. WinError is the failing call's last error, 0 for none, -24 for
+  // a port that is not open.
+  void RaisePortError(std::uint16_t Code, std::int64_t WinError);
+
+ private:
+  friend class TComSettings;
+  friend class TComTimeouts;
+  friend class TComFlowControl;
+  friend class TComParity;
+  friend class TComBuffer;
+  friend class TComThread;
+
+  bool Loading() const;
+  bool Designing() const;
+  // Open, outside an update bracket, neither loading nor designing.
+  bool CanApply() const;
+  // Reports `code` with the calling thread's last error.
+  void RaiseLastError(std::uint16_t code);
+  comm::ComStat ClearCommError(std::uint32_t* errors);
+  void Escape(std::uint32_t func);
+  void Purge(std::uint32_t flags);
+  comm::Dcb BuildDcb() const;
+  // Calls `event` of every registered link that has it assigned, in
+  // registration order, with the port as sender.
+  template <class Event, class... Args>
+  void TellLinks(const Event& (TComLink::*event)() const, Args... args);
+  void RecomputeHasLink();
+  std::int32_t IssueTransfer(TOperationKind kind, void* Buffer,
+                             std::int32_t Count, PAsync& AsyncPtr);
+  bool CheckAsync(PAsync AsyncPtr);
+
+  // Line-state reports: read the line, tell the links, fire the event.
+  void HandleCTSChange();
+  void HandleDSRChange();
+  void HandleRLSDChange();
+
+  // Start and stop of the event thread, for Open and Close.
+  void StartEventThread();
+  void StopEventThread();
+
+  std::unique_ptr<TComThread> FEventThread;
+  bool FThreadCreated = false;
+  comm::Handle FHandle = comm::kInvalidHandle;
+  std::uintptr_t FWindow = 0;
+  std::int32_t FUpdateCount = 0;
+  std::vector<TComLink*> FLinks;
+  bool FTriggersOnRxChar = true;
+  TThreadPriority FEventThreadPriority = tpNormal;
+  bool FHasLink = false;
+  bool FConnected = false;
+  TBaudRate FBaudRate = br9600;
+  std::int32_t FCustomBaudRate = 9600;
+  std::u16string FPort = u"COM1";
+  TStopBits FStopBits = sbOneStopBit;
+  TDataBits FDataBits = dbEight;
+  bool FDiscardNull = false;
+  char16_t FEventChar = 0;
+  TComEvents FEvents = kAllComEvents;
+  std::unique_ptr<TComBuffer> FBuffer;
+  std::unique_ptr<TComParity> FParity;
+  std::unique_ptr<TComTimeouts> FTimeouts;
+  std::unique_ptr<TComFlowControl> FFlowControl;
+  TSyncMethod FSyncMethod = smThreadSync;
+  TStoredProps FStoredProps = {spBasic};
+  TRxCharEvent FOnRxChar;
+  TRxBufEvent FOnRxBuf;
+  TNotifyEvent FOnTxEmpty;
+  TNotifyEvent FOnBreak;
+  TNotifyEvent FOnRing;
+  TComSignalEvent FOnCTSChange;
+  TComSignalEvent FOnDSRChange;
+  TComSignalEvent FOnRLSDChange;
+  TComErrorEvent FOnError;
+  TNotifyEvent FOnRxFlag;
+  TNotifyEvent FOnAfterOpen;
+  TNotifyEvent FOnAfterClose;
+  TNotifyEvent FOnBeforeOpen;
+  TNotifyEvent FOnBeforeClose;
+  TNotifyEvent FOnRx80Full;
+  TComExceptionEvent FOnException;
+  std::uint32_t FCodePage = 0;
+};
+
+// The port whose settings a stored form description sets.
+class TComPort : public TCustomComPort {
+ public:
+  using TCustomComPort::TCustomComPort;
+  std::u16string ClassName() const override { return u"TComPort"; }
+};
+
+}  // namespace cport

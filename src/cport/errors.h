@@ -1,0 +1,74 @@
+// The port's error kinds, their fixed messages, and the exception that
+// carries them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "framework/events.h"
+#include "framework/exception.h"
+
+namespace cport {
+
+// The error kinds; a member's ordinal is its code minus 1.
+enum TComExceptions : std::uint8_t {
+  CE_OpenFailed,
+  CE_WriteFailed,
+  CE_ReadFailed,
+  CE_InvalidAsync,
+  CE_PurgeFailed,
+  CE_AsyncCheck,
+  CE_SetStateFailed,
+  CE_TimeoutsFailed,
+  CE_SetupComFailed,
+  CE_ClearComFailed,
+  CE_ModemStatFailed,
+  CE_EscapeComFailed,
+  CE_TransmitFailed,
+  CE_ConnChangeProp,
+  CE_EnumPortsFailed,
+  CE_StoreFailed,
+  CE_LoadFailed,
+  CE_RegFailed,
+  CE_LedStateFailed,
+  CE_ThreadCreated,
+  CE_WaitFailed,
+  CE_HasLink,
+  CE_RegError,
+  CEPortNotOpen
+};
+
+inline constexpr int kComErrorCount = 24;
+
+// The message of each code, indexed by code 1..24 (entry 0 is unused).
+extern const std::array<std::u16string_view, kComErrorCount + 1>
+    PortErrorMessages;
+
+// The message of `code`, or an empty view for a code outside 1..24.
+std::u16string_view PortErrorMessage(int code);
+
+class EComPort : public fw::Exception {
+ public:
+  // The code's message followed by " (Error: <AWinCode>)".
+  EComPort(int ACode, int AWinCode);
+  // The code's message alone; WinCode is -1.
+  explicit EComPort(int ACode);
+
+  int Code() const { return FCode; }
+  void SetCode(int value) { FCode = value; }
+  int WinCode() const { return FWinCode; }
+  void SetWinCode(int value) { FWinCode = value; }
+
+ private:
+  int FWinCode;
+  int FCode;
+};
+
+// Called instead of raising when a port's OnException is assigned.
+using TComExceptionEvent = fw::TMethod<
+    TComExceptions /*TComException*/, const std::u16string& /*ComportMessage*/,
+    std::int64_t /*WinError*/, const std::u16string& /*WinMessage*/>;
+
+}  // namespace cport
