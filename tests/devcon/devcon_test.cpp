@@ -1,0 +1,164 @@
+// devcon against fixture sysfs trees: which devices are switched, what the
+// user is told, and the exit codes.
+#include "devcon.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+// A sysfs tree with the device of interest (1fc9), another vendor's device,
+// a root hub and an interface directory (which has no ids of its own).
+class SysfsFixture : public testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/devcon-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    fs::permissions(root_, fs::perms::all & ~(fs::perms::group_write |
+                                              fs::perms::others_write));
+    AddDevice("1-1", "1fc9", "0083");
+    AddDevice("1-2", "046d", "c52b");
+    AddDevice("usb1", "1d6b", "0002");
+    fs::create_directories(Devices() / "1-1:1.0");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path Devices() const { return root_ / "bus" / "usb" / "devices"; }
+
+  void AddDevice(const std::string& name, const std::string& vendor,
+                 const std::string& product) {
+    const fs::path dir = Devices() / name;
+    fs::create_directories(dir);
+    WriteFile(dir / "idVendor", vendor + "\n");
+    WriteFile(dir / "idProduct", product + "\n");
+    WriteFile(dir / "authorized", "1\n");
+  }
+
+  std::string Authorized(const std::string& name) const {
+    return ReadFile(Devices() / name / "authorized");
+  }
+
+  int Run(std::vector<std::string> args) {
+    out_.str({});
+    err_.str({});
+    return devcon::Run(args, root_.string(), out_, err_);
+  }
+
+  fs::path root_;
+  std::ostringstream out_;
+  std::ostringstream err_;
+};
+
+TEST_F(SysfsFixture, DisableThenEnableSwitchesOnlyTheMatchingDevice) {
+  EXPECT_EQ(Run({"disable", "*vid_1fc9*"}), devcon::kExitOk);
+  EXPECT_EQ(Authorized("1-1"), "0");
+  EXPECT_EQ(Authorized("1-2"), "1\n");
+  EXPECT_EQ(Authorized("usb1"), "1\n");
+  EXPECT_NE(out_.str().find("USB\\VID_1FC9&PID_0083 (1-1): Disabled"),
+            std::string::npos)
+      << out_.str();
+
+  EXPECT_EQ(Run({"enable", "*vid_1fc9*"}), devcon::kExitOk);
+  EXPECT_EQ(Authorized("1-1"), "1");
+  EXPECT_EQ(Authorized("1-2"), "1\n");
+}
+
+TEST_F(SysfsFixture, PatternIgnoresCaseAndMatchesSeveralDevices) {
+  AddDevice("2-1", "1FC9", "000c");
+  EXPECT_EQ(Run({"disable", "*VID_1FC9*"}), devcon::kExitOk);
+  EXPECT_EQ(Authorized("1-1"), "0");
+  EXPECT_EQ(Authorized("2-1"), "0");
+  EXPECT_NE(out_.str().find("2 device(s) disabled."), std::string::npos);
+}
+
+TEST_F(SysfsFixture, NoMatchingDeviceIsItsOwnFailure) {
+  EXPECT_EQ(Run({"disable", "*vid_dead*"}), devcon::kExitNoMatch);
+  EXPECT_NE(err_.str().find("no device matches *vid_dead*"), std::string::npos);
+  EXPECT_EQ(Authorized("1-1"), "1\n");
+}
+
+TEST_F(SysfsFixture, WrongArgumentsPrintUsageAndTouchNothing) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"disable"},
+      {"remove", "*vid_1fc9*"},
+      {"DISABLE", "*vid_1fc9*"},
+      {"disable", "*vid_1fc9*", "extra"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    EXPECT_EQ(Run(args), devcon::kExitUsage);
+    EXPECT_NE(err_.str().find("usage: devcon disable <pattern>"),
+              std::string::npos);
+    EXPECT_TRUE(out_.str().empty());
+  }
+  EXPECT_EQ(Authorized("1-1"), "1\n");
+}
+
+TEST_F(SysfsFixture, MissingSysfsTreeIsReported) {
+  fs::remove_all(root_ / "bus");
+  EXPECT_EQ(Run({"enable", "*vid_1fc9*"}), devcon::kExitFailed);
+  EXPECT_NE(err_.str().find("devcon: cannot read "), std::string::npos);
+}
+
+// A user without rights on the attribute gets told what to do. Root may
+// write any file, so as root the check runs in a child that drops to an
+// unprivileged user first.
+TEST_F(SysfsFixture, PermissionDeniedExplainsTheFix) {
+  const fs::path file = Devices() / "1-1" / "authorized";
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read |
+                            fs::perms::others_read);
+  char err_path[] = "/tmp/devcon-err-XXXXXX";
+  const int err_fd = ::mkstemp(err_path);
+  ASSERT_GE(err_fd, 0);
+  ::close(err_fd);
+  fs::permissions(err_path, fs::perms::all);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(100);
+    }
+    std::ofstream err(err_path);
+    std::ostringstream out;
+    const int code =
+        devcon::Run({"disable", "*vid_1fc9*"}, root_.string(), out, err);
+    err.close();
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), devcon::kExitFailed);
+  const std::string err = ReadFile(err_path);
+  fs::remove(err_path);
+  EXPECT_NE(err.find("devcon: cannot write " + file.string() +
+                     ": Permission denied \u2014 run as root or install the "
+                     "udev rule"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(Authorized("1-1"), "1\n");
+}
+
+}  // namespace

@@ -1,0 +1,13 @@
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "devcon.h"
+
+int main(int argc, char** argv) {
+  const char* root = std::getenv("DOV_SYSFS_ROOT");
+  return devcon::Run(std::vector<std::string>(argv + 1, argv + argc),
+                     root != nullptr && *root != '\0' ? root : "/sys",
+                     std::cout, std::cerr);
+}

@@ -1,0 +1,26 @@
+// The machine's USB devices as the kernel lists them under
+// <sysfs root>/bus/usb/devices, and their authorisation switch: a device
+// whose "authorized" attribute is 0 is detached from its drivers (its serial
+// port disappears); writing 1 brings it back.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace devcon {
+
+struct UsbDevice {
+  std::filesystem::path dir;  // <root>/bus/usb/devices/<name>
+  std::string hardware_id;    // USB\VID_XXXX&PID_YYYY
+};
+
+// Devices (not interfaces) in name order. Throws std::runtime_error when the
+// device list cannot be read.
+std::vector<UsbDevice> ListUsbDevices(const std::filesystem::path& sysfs_root);
+
+// Writes "1" or "0" to the device's "authorized" attribute. Returns an empty
+// string on success, otherwise a message for the user.
+std::string SetAuthorized(const UsbDevice& device, bool authorized);
+
+}  // namespace devcon
