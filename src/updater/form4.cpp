@@ -1,0 +1,87 @@
+#include "updater/form4.h"
+
+#include "cport/comport.h"
+#include "framework/application.h"
+#include "framework/text.h"
+#include "updater/form4_layout.h"
+
+namespace dov {
+
+TForm4::TForm4(TControls controls, TPlatform platform)
+    : fw::TComponent(nullptr),
+      ComPort1(new cport::TComPort(this)),
+      controls_(controls),
+      update_(*ComPort1, {platform.Ticks, platform.Idle, platform.Tool,
+                          controls.ProgressBar1}) {
+  ComPort1->SetName(u"ComPort1");
+  ConfigureComPort1();
+  controls_.ProgressBar1.SetVisible(false);
+  controls_.Label1.SetText(form4::kLabel1Text);
+  controls_.UpDown1.SetRange(form4::kPortMin, form4::kPortMax);
+}
+
+// The device's line: 115200 baud, 8 data bits, no parity, one stop bit, no
+// flow control with DTR and RTS held off, every line event watched, and
+// received bytes reported to ComPort1RxChar. Read as stored settings, so
+// nothing reaches a device; the port opens at the first update.
+void TForm4::ConfigureComPort1() {
+  cport::TComPort& port = *ComPort1;
+  port.BeginLoading();
+  port.SetBaudRate(cport::br115200);
+  port.SetDataBits(cport::dbEight);
+  port.Parity().SetBits(cport::prNone);
+  port.SetStopBits(cport::sbOneStopBit);
+  cport::TComFlowControl& flow = port.FlowControl();
+  flow.SetOutCTSFlow(false);
+  flow.SetOutDSRFlow(false);
+  flow.SetControlDTR(cport::dtrDisable);
+  flow.SetControlRTS(cport::rtsDisable);
+  flow.SetXonXoffOut(false);
+  flow.SetXonXoffIn(false);
+  port.SetEvents(cport::kAllComEvents);
+  port.SetTriggersOnRxChar(true);
+  port.SetOnRxChar([this](fw::TObject* sender, std::int32_t count) {
+    ComPort1RxChar(sender, count);
+  });
+  port.SetPort(u"COM3");
+  port.EndLoading();
+}
+
+void TForm4::FormShow(fw::TObject*) {
+  update_.PortNumber = 3;
+  controls_.UpDown1.SetPosition(3);
+}
+
+void TForm4::UpDown1Changing(fw::TObject*, bool&) {
+  const int value = controls_.UpDown1.Position();
+  update_.PortNumber = static_cast<std::uint8_t>(value);
+  controls_.Label1.SetText(u"COM " + fw::IntToStr(value));
+}
+
+void TForm4::ComPort1RxChar(fw::TObject*, std::int32_t Count) {
+  std::u16string dropped;
+  ComPort1->ReadStr(dropped, Count);
+}
+
+void TForm4::Button8Click(fw::TObject*) { update_.Run(); }
+
+void TForm4::Dispatch(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (...) {
+    fw::TApplication* application = fw::Application();
+    if (!application) throw;
+    application->HandleException(std::current_exception());
+  }
+  if (closePending_ && !update_.Running()) {
+    closePending_ = false;
+    controls_.Form.Close();
+  }
+}
+
+bool TForm4::CloseQuery() {
+  if (update_.Running()) closePending_ = true;
+  return !update_.Running();
+}
+
+}  // namespace dov

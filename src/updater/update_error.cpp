@@ -1,0 +1,13 @@
+#include "updater/update_error.h"
+
+#include "framework/text.h"
+
+namespace dov {
+
+EShortWrite::EShortWrite(std::int32_t written, std::int32_t requested)
+    : fw::Exception(u"Write to the device cut short: " + fw::IntToStr(written) +
+                    u" of " + fw::IntToStr(requested) + u" bytes sent"),
+      written_(written),
+      requested_(requested) {}
+
+}  // namespace dov
