@@ -7,6 +7,7 @@
 // programs and tests without a toolkit.
 #pragma once
 
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <string>
@@ -41,12 +42,14 @@ class TApplication : public TObject {
   virtual bool HandleMessage() = 0;
   // The message loop: HandleMessage until Terminate.
   virtual void Run();
-  virtual void Terminate();
+  // Ends Run; any thread.
+  void Terminate();
   bool Terminated() const { return terminated_; }
 
   // The program-wide exception display: the exception's message (with a "."
   // appended by DisplayText) and the title as caption, through
-  // ShowException. Never throws.
+  // ShowException (without one, the text goes to the standard error
+  // stream). Never throws.
   void HandleException(std::exception_ptr error) noexcept;
   void SetShowException(TShowException show) {
     showException_ = std::move(show);
@@ -67,7 +70,7 @@ class TApplication : public TObject {
 
   std::u16string title_;
   TShowException showException_;
-  bool terminated_ = false;
+  std::atomic<bool> terminated_{false};
 };
 
 // The process's application, or null. SetApplication also routes the

@@ -33,11 +33,14 @@ class TComponent : public TPersistent {
   void SetName(std::u16string name) { name_ = std::move(name); }
 
   TComponentState ComponentState() const { return state_; }
-  // Reading stored settings: sets csLoading. EndLoading clears it and calls
-  // Loaded, as a form does after reading its description.
+  // Reading stored settings: sets csLoading here and on the owned
+  // components. EndLoading clears it and calls Loaded, here first and then on
+  // each owned component that is still loading, as a form does after reading
+  // its description.
   void BeginLoading();
   void EndLoading();
-  // Design mode, for programs that edit components rather than run them.
+  // Design mode, for programs that edit components rather than run them;
+  // applies to the owned components too.
   void SetDesigning(bool designing);
 
  protected:

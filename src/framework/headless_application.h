@@ -26,7 +26,6 @@ class HeadlessApplication : public TApplication {
 
   void ProcessMessages() override;
   bool HandleMessage() override;
-  void Terminate() override;
 
   // Blocks until a call, a sent message or a posted message is waiting, or
   // `milliseconds` have passed. Returns whether there is work.

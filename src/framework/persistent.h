@@ -11,6 +11,9 @@ class TPersistent : public TObject {
  public:
   std::u16string ClassName() const override { return u"TPersistent"; }
   virtual void Assign(const TPersistent& source);
+  // Assign from a source that may be absent: a null source fails with
+  // "Cannot assign a nil to a <class>".
+  void AssignFrom(const TPersistent* source);
 
  protected:
   // Copies this object into `dest`. The base raises EConvertError; a class

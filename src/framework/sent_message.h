@@ -26,7 +26,7 @@ bool ReplyMessage();
 bool InSendMessage();
 
 // UI thread: handles the pending sent messages, one at a time. Returns
-// whether one was handled.
+// whether one was handled. Raises EThread on another thread.
 bool ProcessSentMessages();
 
 // The manual-reset event that is set while sent messages are pending.

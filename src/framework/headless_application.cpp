@@ -1,0 +1,85 @@
+#include "framework/headless_application.h"
+
+#include <chrono>
+#include <utility>
+
+#include "framework/sent_message.h"
+#include "framework/synchronize.h"
+#include "platform/comm_api.h"
+
+namespace fw {
+
+HeadlessApplication::HeadlessApplication() { SetApplication(this); }
+
+HeadlessApplication::~HeadlessApplication() {
+  if (Application() == this) SetApplication(nullptr);
+}
+
+void HeadlessApplication::Post(std::function<void()> message) {
+  {
+    std::lock_guard guard(mutex_);
+    posted_.push_back(std::move(message));
+  }
+  OnWake();
+}
+
+void HeadlessApplication::OnWake() {
+  {
+    std::lock_guard guard(mutex_);
+    woken_ = true;
+  }
+  wake_.notify_all();
+}
+
+void HeadlessApplication::ProcessMessages() {
+  while (ProcessPending()) {
+  }
+}
+
+bool HeadlessApplication::HandleMessage() {
+  if (Terminated()) return false;
+  if (!ProcessPending()) {
+    WaitForWork(comm::kInfinite);
+    ProcessPending();
+  }
+  return !Terminated();
+}
+
+bool HeadlessApplication::WaitForWork(std::uint32_t milliseconds) {
+  std::unique_lock lock(mutex_);
+  auto work = [this] { return woken_ || !posted_.empty(); };
+  if (milliseconds == comm::kInfinite) {
+    wake_.wait(lock, work);
+    return true;
+  }
+  return wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), work);
+}
+
+bool HeadlessApplication::ProcessPending() {
+  {
+    std::lock_guard guard(mutex_);
+    woken_ = false;
+  }
+  const bool ranCalls = CheckSynchronize();
+  const bool handledSent = ProcessSentMessages();
+  const bool ranPosted = RunPosted();
+  return ranCalls || handledSent || ranPosted;
+}
+
+bool HeadlessApplication::RunPosted() {
+  std::deque<std::function<void()>> taken;
+  {
+    std::lock_guard guard(mutex_);
+    taken.swap(posted_);
+  }
+  for (auto& message : taken) {
+    try {
+      message();
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+  }
+  return !taken.empty();
+}
+
+}  // namespace fw

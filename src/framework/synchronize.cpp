@@ -1,0 +1,105 @@
+#include "framework/synchronize.h"
+
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <vector>
+
+#include "framework/exception.h"
+#include "framework/handle.h"
+
+namespace fw {
+namespace {
+
+struct SyncRequest {
+  std::function<void()> call;
+  std::exception_ptr error;
+  comm::Handle done = 0;
+};
+
+struct SyncState {
+  std::mutex lock;  // guards queue and wake
+  std::vector<SyncRequest*> queue;
+  std::function<void()> wake;
+  std::atomic<std::thread::id> mainThread{};
+};
+
+SyncState& State() {
+  static SyncState state;
+  return state;
+}
+
+}  // namespace
+
+void InitMainThread() {
+  std::thread::id none{};
+  State().mainThread.compare_exchange_strong(none, std::this_thread::get_id());
+}
+
+std::thread::id MainThreadId() { return State().mainThread.load(); }
+
+bool IsMainThread() { return MainThreadId() == std::this_thread::get_id(); }
+
+comm::Handle CallsWaitingEvent() {
+  static const comm::Handle event = CreateManualResetEvent();
+  return event;
+}
+
+void Synchronize(std::function<void()> call) {
+  if (MainThreadId() == std::thread::id{})
+    throw EThread(u"Synchronize called before the UI thread was chosen");
+  if (IsMainThread()) {
+    call();
+    return;
+  }
+  SyncRequest request{std::move(call), nullptr, 0};
+  const OwnedHandle done(CreateManualResetEvent());
+  request.done = done.Get();
+  {
+    SyncState& state = State();
+    std::lock_guard guard(state.lock);
+    state.queue.push_back(&request);
+    comm::Api().SetEvent(CallsWaitingEvent());
+    if (state.wake) state.wake();
+  }
+  comm::Api().WaitForSingleObject(done.Get(), comm::kInfinite);
+  if (request.error) std::rethrow_exception(request.error);
+}
+
+bool CheckSynchronize() {
+  if (!IsMainThread())
+    throw EThread(
+        u"CheckSynchronize called from a thread that is not the UI "
+        u"thread");
+  SyncState& state = State();
+  comm::Api().ResetEvent(CallsWaitingEvent());
+  std::vector<SyncRequest*> taken;
+  {
+    std::lock_guard guard(state.lock);
+    taken.swap(state.queue);
+  }
+  for (SyncRequest* request : taken) {
+    try {
+      request->call();
+    } catch (...) {
+      request->error = std::current_exception();
+    }
+    // The request lives on the waiting thread's stack: not touched after.
+    comm::Api().SetEvent(request->done);
+  }
+  return !taken.empty();
+}
+
+void SetWakeMainThread(std::function<void()> wake) {
+  SyncState& state = State();
+  std::lock_guard guard(state.lock);
+  state.wake = std::move(wake);
+}
+
+void WakeMainThread() {
+  SyncState& state = State();
+  std::lock_guard guard(state.lock);
+  if (state.wake) state.wake();
+}
+
+}  // namespace fw

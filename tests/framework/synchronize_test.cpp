@@ -1,0 +1,239 @@
+#include "framework/synchronize.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/exception.h"
+#include "framework/headless_application.h"
+#include "framework/sent_message.h"
+#include "framework/thread.h"
+#include "ui_thread.h"
+
+namespace {
+
+using fwtest::PumpUntil;
+using fwtest::WaitUntil;
+using fwtest::WakeCounter;
+using fwtest::Worker;
+
+class SynchronizeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fw::InitMainThread();
+    ASSERT_TRUE(fw::IsMainThread());
+  }
+};
+
+TEST_F(SynchronizeTest, OnTheUiThreadTheCallRunsAtOnce) {
+  bool ran = false;
+  fw::Synchronize([&] { ran = true; });
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(fw::CheckSynchronize());
+}
+
+TEST_F(SynchronizeTest, WorkerCallWaitsForCheckSynchronizeOnTheUiThread) {
+  WakeCounter wakes;
+  std::thread::id ranOn;
+  std::atomic<bool> returned{false};
+  Worker worker([&] {
+    fw::Synchronize([&] { ranOn = std::this_thread::get_id(); });
+    returned = true;
+  });
+  ASSERT_TRUE(wakes.WaitFor(1));
+  EXPECT_EQ(comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0),
+            comm::kWaitObject0);
+  EXPECT_FALSE(returned);
+
+  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  ASSERT_TRUE(worker.Finish());
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0),
+            comm::kWaitTimeout);
+  EXPECT_FALSE(fw::CheckSynchronize());
+}
+
+TEST_F(SynchronizeTest, ExceptionIsRaisedAgainInTheCallingThread) {
+  std::u16string caught;
+  bool sameType = false;
+  Worker worker([&] {
+    try {
+      fw::Synchronize([] { throw fw::EConvertError(u"bad value"); });
+    } catch (const fw::EConvertError& e) {
+      sameType = true;
+      caught = e.Message();
+    }
+  });
+  ASSERT_TRUE(worker.Finish());
+  EXPECT_TRUE(sameType);
+  EXPECT_EQ(caught, u"bad value");
+}
+
+TEST_F(SynchronizeTest, CheckSynchronizeTakesTheWholeQueueAtOnce) {
+  WakeCounter wakes;
+  std::atomic<int> ran{0};
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (int i = 0; i < 3; ++i)
+    workers.push_back(
+        std::make_unique<Worker>([&] { fw::Synchronize([&] { ++ran; }); }));
+  ASSERT_TRUE(wakes.WaitFor(3));
+
+  // A call queued while the queue is being run waits for the next pass.
+  std::unique_ptr<Worker> late;
+  std::atomic<bool> lateRan{false};
+  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_EQ(ran, 3);
+  workers.push_back(std::make_unique<Worker>([&] {
+    fw::Synchronize([&] {
+      late = std::make_unique<Worker>(
+          [&] { fw::Synchronize([&] { lateRan = true; }); });
+      ASSERT_TRUE(wakes.WaitFor(5));
+    });
+  }));
+  ASSERT_TRUE(wakes.WaitFor(4));
+  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_FALSE(lateRan);
+  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(lateRan);
+  for (auto& w : workers) EXPECT_TRUE(w->Finish());
+  EXPECT_TRUE(late->Finish());
+}
+
+TEST_F(SynchronizeTest, CheckSynchronizeRefusesOtherThreads) {
+  bool refused = false;
+  Worker worker([&] {
+    try {
+      fw::CheckSynchronize();
+    } catch (const fw::EThread&) {
+      refused = true;
+    }
+  });
+  ASSERT_TRUE(worker.Finish());
+  EXPECT_TRUE(refused);
+}
+
+// A thread whose body runs `body` and returns 7.
+class LambdaThread : public fw::TThread {
+ public:
+  explicit LambdaThread(std::function<void()> body)
+      : TThread(true), body_(std::move(body)) {}
+
+ protected:
+  void Execute() override {
+    body_();
+    SetReturnValue(7);
+  }
+
+ private:
+  std::function<void()> body_;
+};
+
+TEST_F(SynchronizeTest, WaitForOnTheUiThreadRunsQueuedCallsAndSentMessages) {
+  std::thread::id syncOn, sentOn;
+  LambdaThread thread([&] {
+    fw::Synchronize([&] { syncOn = std::this_thread::get_id(); });
+    fw::SendMessageToMainThread([&] { sentOn = std::this_thread::get_id(); });
+  });
+  thread.Start();
+  // The thread cannot end before the UI thread has run both; WaitFor must.
+  EXPECT_EQ(thread.WaitFor(), 7u);
+  EXPECT_EQ(syncOn, std::this_thread::get_id());
+  EXPECT_EQ(sentOn, std::this_thread::get_id());
+}
+
+TEST_F(SynchronizeTest, WaitForOnAnotherThreadIsAPlainWait) {
+  std::atomic<bool> release{false};
+  LambdaThread thread([&] { WaitUntil([&] { return release.load(); }); });
+  thread.Start();
+  std::uint32_t code = 0;
+  Worker waiter([&] { code = thread.WaitFor(); });
+  release = true;
+  ASSERT_TRUE(WaitUntil([&] { return waiter.Done(); }));
+  EXPECT_EQ(code, 7u);
+}
+
+class SentMessageTest : public SynchronizeTest {};
+
+TEST_F(SentMessageTest, HandledOneAtATimeInTheOrderSent) {
+  WakeCounter wakes;
+  std::vector<int> order;
+  std::vector<std::unique_ptr<Worker>> senders;
+  for (int i = 1; i <= 3; ++i) {
+    senders.push_back(std::make_unique<Worker>([&order, i] {
+      fw::SendMessageToMainThread([&order, i] {
+        EXPECT_TRUE(fw::InSendMessage());
+        order.push_back(i);
+      });
+    }));
+    ASSERT_TRUE(wakes.WaitFor(i));  // queued before the next is sent
+  }
+  EXPECT_TRUE(fw::ProcessSentMessages());
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_FALSE(fw::ProcessSentMessages());
+  for (auto& s : senders) EXPECT_TRUE(s->Finish());
+  EXPECT_FALSE(fw::InSendMessage());
+}
+
+TEST_F(SentMessageTest, ReplyMessageReleasesTheSenderEarly) {
+  std::atomic<bool> senderReleased{false};
+  bool sawRelease = false, firstReply = false, secondReply = true;
+  Worker sender([&] {
+    fw::SendMessageToMainThread([&] {
+      firstReply = fw::ReplyMessage();
+      secondReply = fw::ReplyMessage();
+      // The sender goes on while the handler is still running.
+      sawRelease = WaitUntil([&] { return senderReleased.load(); });
+    });
+    senderReleased = true;
+  });
+  ASSERT_TRUE(PumpUntil([&] { return sender.Done(); }));
+  EXPECT_TRUE(firstReply);
+  EXPECT_FALSE(secondReply);
+  EXPECT_TRUE(sawRelease);
+}
+
+TEST_F(SentMessageTest, SentFromTheUiThreadRunsAtOnce) {
+  bool inSend = true;
+  fw::SendMessageToMainThread([&] { inSend = fw::InSendMessage(); });
+  EXPECT_FALSE(inSend);
+  EXPECT_FALSE(fw::ReplyMessage());
+}
+
+TEST_F(SentMessageTest, HandlerExceptionReachesTheSenderWithoutApplication) {
+  bool caught = false;
+  Worker sender([&] {
+    try {
+      fw::SendMessageToMainThread([] { throw std::runtime_error("no"); });
+    } catch (const std::runtime_error&) {
+      caught = true;
+    }
+  });
+  ASSERT_TRUE(sender.Finish());
+  EXPECT_TRUE(caught);
+}
+
+TEST_F(SentMessageTest, HandlerExceptionGoesToTheApplicationDisplay) {
+  fw::HeadlessApplication app;
+  app.SetTitle(u"ROZ ERUVORU");
+  std::u16string shown;
+  app.SetShowException(
+      [&](const std::u16string& message, const std::u16string& caption) {
+        shown = caption + u": " + message;
+      });
+  bool senderReturned = false;
+  Worker sender([&] {
+    fw::SendMessageToMainThread([] { throw fw::Exception(u"Port Not Open"); });
+    senderReturned = true;
+  });
+  ASSERT_TRUE(PumpUntil([&] { return sender.Done(); }));
+  EXPECT_TRUE(senderReturned);
+  EXPECT_EQ(shown, u"ROZ ERUVORU: Port Not Open.");
+}
+
+}  // namespace
