@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -247,6 +248,7 @@ class TCustomComPort : public fw::TComponent {
   bool Designing() const;
   // Open, outside an update bracket, neither loading nor designing.
   bool CanApply() const;
+  bool ThreadSettingLocked() const;
   // Reports `code` with the calling thread's last error.
   void RaiseLastError(std::uint16_t code);
   comm::ComStat ClearCommError(std::uint32_t* errors);
@@ -258,9 +260,18 @@ class TCustomComPort : public fw::TComponent {
   template <class Event, class... Args>
   void TellLinks(const Event& (TComLink::*event)() const, Args... args);
   void RecomputeHasLink();
-  std::int32_t IssueTransfer(TOperationKind kind, void* Buffer,
-                             std::int32_t Count, PAsync& AsyncPtr);
+  // Reports code 4 for a null record; false then.
   bool CheckAsync(PAsync AsyncPtr);
+  // Reports code 24 while no device handle is open.
+  void CheckOpen();
+  // WriteFile or ReadFile on the record; a pending operation is accepted.
+  std::int32_t Issue(TOperationKind kind, void* Buffer, std::int32_t Count,
+                     TAsync& async);
+  // A blocking transfer: issues with a record of its own, waits, releases.
+  std::int32_t RunBlocking(const std::function<void(PAsync&)>& issue);
+  void ReportLine(TComSignal signal,
+                  const TComSignalEvent& (TComLink::*linkEvent)() const,
+                  void (TCustomComPort::*fire)(bool));
 
   // Line-state reports: read the line, tell the links, fire the event.
   void HandleCTSChange();
@@ -313,6 +324,14 @@ class TCustomComPort : public fw::TComponent {
   TComExceptionEvent FOnException;
   std::uint32_t FCodePage = 0;
 };
+
+template <class Event, class... Args>
+void TCustomComPort::TellLinks(const Event& (TComLink::*event)() const,
+                               Args... args) {
+  // A copy: a handler may register or unregister links.
+  const std::vector<TComLink*> links = FLinks;
+  for (TComLink* link : links) fw::Fire((link->*event)(), this, args...);
+}
 
 // The port whose settings a stored form description sets.
 class TComPort : public TCustomComPort {

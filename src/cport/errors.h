@@ -42,6 +42,11 @@ enum TComExceptions : std::uint8_t {
 
 inline constexpr int kComErrorCount = 24;
 
+// The code of an error kind (1..24).
+constexpr std::uint16_t CodeOf(TComExceptions kind) {
+  return static_cast<std::uint16_t>(kind + 1);
+}
+
 // The message of each code, indexed by code 1..24 (entry 0 is unused).
 extern const std::array<std::u16string_view, kComErrorCount + 1>
     PortErrorMessages;

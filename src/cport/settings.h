@@ -14,6 +14,14 @@ namespace cport {
 
 class TCustomComPort;
 
+// Stores `value` in `field`; false when it equals the stored one.
+template <class T>
+bool StoreChanged(T& field, T value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+
 // Base of the four: the back-reference to the owning port.
 class TComSettings : public fw::TPersistent {
  public:
@@ -51,7 +59,8 @@ class TComTimeouts : public TComSettings {
   void AssignTo(fw::TPersistent& dest) const override;
 
  private:
-  void Change(std::int32_t& field, std::int32_t value);
+  // Has the owning port send the group this object belongs to.
+  void Apply() const;
 
   std::int32_t FReadInterval = -1;
   std::int32_t FReadTotalM = 0;
@@ -97,8 +106,8 @@ class TComFlowControl : public TComSettings {
   void AssignTo(fw::TPersistent& dest) const override;
 
  private:
-  template <class T>
-  void Change(T& field, T value);
+  // Has the owning port send the group this object belongs to.
+  void Apply() const;
 
   bool FOutCTSFlow = false;
   bool FOutDSRFlow = false;
@@ -131,8 +140,8 @@ class TComParity : public TComSettings {
   void AssignTo(fw::TPersistent& dest) const override;
 
  private:
-  template <class T>
-  void Change(T& field, T value);
+  // Has the owning port send the group this object belongs to.
+  void Apply() const;
 
   TParityBits FBits = prNone;
   bool FCheck = false;
@@ -156,7 +165,8 @@ class TComBuffer : public TComSettings {
   void AssignTo(fw::TPersistent& dest) const override;
 
  private:
-  void Change(std::int32_t& field, std::int32_t value);
+  // Has the owning port send the group this object belongs to.
+  void Apply() const;
 
   std::int32_t FInputSize = 1024;
   std::int32_t FOutputSize = 1024;

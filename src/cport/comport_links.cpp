@@ -1,0 +1,96 @@
+// Notification hooks, links, line-state reports and the error path.
+#include <algorithm>
+
+#include "cport/comport.h"
+#include "framework/os_error.h"
+
+namespace cport {
+
+void TCustomComPort::FireAfterClose() { fw::Fire(FOnAfterClose, this); }
+void TCustomComPort::FireAfterOpen() { fw::Fire(FOnAfterOpen, this); }
+void TCustomComPort::FireBeforeClose() { fw::Fire(FOnBeforeClose, this); }
+void TCustomComPort::FireBeforeOpen() { fw::Fire(FOnBeforeOpen, this); }
+void TCustomComPort::FireRxChar(std::int32_t Count) {
+  fw::Fire(FOnRxChar, this, Count);
+}
+void TCustomComPort::FireRxBuf(const std::uint8_t* Buffer, std::int32_t Count) {
+  fw::Fire(FOnRxBuf, this, Buffer, Count);
+}
+void TCustomComPort::FireTxEmpty() { fw::Fire(FOnTxEmpty, this); }
+void TCustomComPort::FireBreak() { fw::Fire(FOnBreak, this); }
+void TCustomComPort::FireRing() { fw::Fire(FOnRing, this); }
+void TCustomComPort::FireRxFlag() { fw::Fire(FOnRxFlag, this); }
+void TCustomComPort::FireCTSChange(bool OnOff) {
+  fw::Fire(FOnCTSChange, this, OnOff);
+}
+void TCustomComPort::FireDSRChange(bool OnOff) {
+  fw::Fire(FOnDSRChange, this, OnOff);
+}
+void TCustomComPort::FireError(TComErrors Errors) {
+  fw::Fire(FOnError, this, Errors);
+}
+void TCustomComPort::FireRLSDChange(bool OnOff) {
+  fw::Fire(FOnRLSDChange, this, OnOff);
+}
+void TCustomComPort::FireRx80Full() { fw::Fire(FOnRx80Full, this); }
+
+void TCustomComPort::ReportLine(TComSignal signal,
+                                const TComSignalEvent& (TComLink::*linkEvent)()
+                                    const,
+                                void (TCustomComPort::*fire)(bool)) {
+  const bool on = Signals().Contains(signal);
+  TellLinks(linkEvent, on);
+  (this->*fire)(on);
+}
+
+void TCustomComPort::HandleCTSChange() {
+  ReportLine(csCTS, &TComLink::OnCTSChange, &TCustomComPort::FireCTSChange);
+}
+void TCustomComPort::HandleDSRChange() {
+  ReportLine(csDSR, &TComLink::OnDSRChange, &TCustomComPort::FireDSRChange);
+}
+void TCustomComPort::HandleRLSDChange() {
+  ReportLine(csRLSD, &TComLink::OnRLSDChange, &TCustomComPort::FireRLSDChange);
+}
+
+void TCustomComPort::RecomputeHasLink() {
+  FHasLink = std::any_of(FLinks.begin(), FLinks.end(),
+                         [](TComLink* link) { return bool(link->OnRxBuf()); });
+}
+
+void TCustomComPort::RegisterLink(TComLink* AComLink) {
+  if (AComLink == nullptr ||
+      std::find(FLinks.begin(), FLinks.end(), AComLink) != FLinks.end()) {
+    RaisePortError(CodeOf(CE_RegFailed), 0);
+  } else {
+    FLinks.push_back(AComLink);
+  }
+  RecomputeHasLink();
+}
+
+void TCustomComPort::UnRegisterLink(TComLink* AComLink) {
+  auto it = std::find(FLinks.begin(), FLinks.end(), AComLink);
+  if (it == FLinks.end()) {
+    RaisePortError(CodeOf(CE_RegFailed), 0);
+  } else {
+    FLinks.erase(it);
+  }
+  RecomputeHasLink();
+}
+
+void TCustomComPort::RaisePortError(std::uint16_t Code, std::int64_t WinError) {
+  if (!FOnException) {
+    // The number shows as the signed value of its low 32 bits.
+    if (WinError > 0)
+      throw EComPort(Code, static_cast<std::int32_t>(
+                               static_cast<std::uint32_t>(WinError)));
+    throw EComPort(Code);
+  }
+  std::u16string winMessage;
+  if (WinError > 0)
+    winMessage = fw::OSErrorDescription(comm::Api().GetLastError());
+  FOnException(this, static_cast<TComExceptions>(Code - 1),
+               std::u16string(PortErrorMessage(Code)), WinError, winMessage);
+}
+
+}  // namespace cport

@@ -1,0 +1,135 @@
+// Opening and closing the device, and sending the settings to the driver.
+#include <exception>
+
+#include "cport/comport.h"
+#include "cport/comthread.h"
+
+namespace cport {
+
+void TCustomComPort::Open() {
+  if (FConnected || Designing()) return;
+  FireBeforeOpen();
+  CreateDeviceHandle();
+  // The apply hooks act only on an open port.
+  FConnected = true;
+  try {
+    ApplyAllSettings();
+  } catch (...) {
+    DestroyDeviceHandle();
+    FConnected = false;
+    throw;
+  }
+  StartEventThread();
+  TellLinks(&TComLink::OnConn, true);
+  FireAfterOpen();
+  HandleCTSChange();
+  HandleDSRChange();
+  HandleRLSDChange();
+}
+
+void TCustomComPort::Close() {
+  if (!FConnected || Designing()) return;
+  TellLinks(&TComLink::OnCTSChange, false);
+  TellLinks(&TComLink::OnDSRChange, false);
+  TellLinks(&TComLink::OnRLSDChange, false);
+  FireCTSChange(false);
+  FireDSRChange(false);
+  FireRLSDChange(false);
+  FireBeforeClose();
+  // A failed abort (typically a device that has gone away) must not leave
+  // the port half-open: the teardown completes and the error is reported
+  // afterwards.
+  std::exception_ptr abortError;
+  try {
+    AbortAllAsync();
+  } catch (...) {
+    abortError = std::current_exception();
+  }
+  if (FThreadCreated) StopEventThread();
+  DestroyDeviceHandle();
+  FConnected = false;
+  TellLinks(&TComLink::OnConn, false);
+  FireAfterClose();
+  if (abortError) std::rethrow_exception(abortError);
+}
+
+void TCustomComPort::CreateDeviceHandle() {
+  FHandle = comm::Api().CreateFileW(
+      u"\\\\.\\" + FPort, comm::kGenericRead | comm::kGenericWrite, 0,
+      comm::kOpenExisting, comm::kFileFlagOverlapped);
+  if (FHandle == comm::kInvalidHandle) RaiseLastError(CodeOf(CE_OpenFailed));
+}
+
+void TCustomComPort::DestroyDeviceHandle() {
+  if (FHandle != comm::kInvalidHandle && comm::Api().CloseHandle(FHandle))
+    FHandle = comm::kInvalidHandle;
+}
+
+void TCustomComPort::ApplyAllSettings() {
+  ApplyQueueSizes();
+  ApplyLineSettings();
+  ApplyTimeoutSettings();
+}
+
+comm::Dcb TCustomComPort::BuildDcb() const {
+  const TComParity& parity = *FParity;
+  const TComFlowControl& flow = *FFlowControl;
+  const bool replace = parity.Check() && parity.Replace();
+  auto bit = [](bool on, std::uint32_t mask) { return on ? mask : 0u; };
+
+  comm::Dcb dcb;
+  dcb.BaudRate =
+      static_cast<std::uint32_t>(BaudRateValue(FBaudRate, FCustomBaudRate));
+  dcb.Flags = comm::kDcbBinary | bit(parity.Check(), comm::kDcbParity) |
+              bit(flow.OutCTSFlow(), comm::kDcbOutxCtsFlow) |
+              bit(flow.OutDSRFlow(), comm::kDcbOutxDsrFlow) |
+              (std::uint32_t{flow.ControlDTR()} << comm::kDcbDtrControlShift) |
+              bit(flow.DSRSensitivity(), comm::kDcbDsrSensitivity) |
+              bit(flow.TxContinueOnXoff(), comm::kDcbTxContinueOnXoff) |
+              bit(flow.XonXoffOut(), comm::kDcbOutX) |
+              bit(flow.XonXoffIn(), comm::kDcbInX) |
+              bit(replace, comm::kDcbErrorChar) |
+              bit(FDiscardNull, comm::kDcbNull) |
+              (std::uint32_t{flow.ControlRTS()} << comm::kDcbRtsControlShift);
+  // Input flow control holds the sender back at three quarters of the
+  // input queue and lets it go on at a quarter.
+  dcb.XonLim = static_cast<std::uint16_t>(FBuffer->InputSize() / 4);
+  dcb.XoffLim = dcb.XonLim;
+  dcb.ByteSize = static_cast<std::uint8_t>(5 + FDataBits);
+  dcb.Parity = parity.Bits();
+  dcb.StopBits = FStopBits;
+  dcb.XonChar = static_cast<std::uint8_t>(flow.XonChar());
+  dcb.XoffChar = static_cast<std::uint8_t>(flow.XoffChar());
+  dcb.ErrorChar = replace ? static_cast<std::uint8_t>(parity.ReplaceChar()) : 0;
+  dcb.EvtChar = static_cast<std::uint8_t>(FEventChar);
+  return dcb;
+}
+
+void TCustomComPort::ApplyLineSettings() {
+  if (!CanApply()) return;
+  if (!comm::Api().SetCommState(FHandle, BuildDcb()))
+    RaiseLastError(CodeOf(CE_SetStateFailed));
+}
+
+void TCustomComPort::ApplyTimeoutSettings() {
+  if (!CanApply()) return;
+  // Each member takes the 32-bit pattern of its setting: -1 is MAXDWORD.
+  auto dword = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
+  const TComTimeouts& t = *FTimeouts;
+  const comm::CommTimeouts timeouts{
+      dword(t.ReadInterval()), dword(t.ReadTotalMultiplier()),
+      dword(t.ReadTotalConstant()), dword(t.WriteTotalMultiplier()),
+      dword(t.WriteTotalConstant())};
+  if (!comm::Api().SetCommTimeouts(FHandle, timeouts))
+    RaiseLastError(CodeOf(CE_TimeoutsFailed));
+}
+
+void TCustomComPort::ApplyQueueSizes() {
+  if (!CanApply()) return;
+  if (!comm::Api().SetupComm(FHandle,
+                             static_cast<std::uint32_t>(FBuffer->InputSize()),
+                             static_cast<std::uint32_t>(FBuffer->OutputSize())))
+    RaiseLastError(CodeOf(CE_SetupComFailed));
+}
+
+}  // namespace cport

@@ -1,0 +1,202 @@
+// Overlapped and blocking reads and writes, and their text forms.
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "cport/comport.h"
+#include "framework/text.h"
+
+namespace cport {
+namespace {
+
+std::u16string Decode(std::uint32_t codePage, const std::uint8_t* bytes,
+                      std::int32_t count) {
+  return fw::MultiByteToWide(
+      codePage, std::string_view(reinterpret_cast<const char*>(bytes),
+                                 static_cast<std::size_t>(count)));
+}
+
+}  // namespace
+
+bool TCustomComPort::CheckAsync(PAsync AsyncPtr) {
+  if (AsyncPtr != nullptr) return true;
+  RaisePortError(CodeOf(CE_InvalidAsync), 0);
+  return false;
+}
+
+void TCustomComPort::CheckOpen() {
+  if (FHandle == comm::kInvalidHandle)
+    RaisePortError(CodeOf(CEPortNotOpen), -CodeOf(CEPortNotOpen));
+}
+
+std::int32_t TCustomComPort::Issue(TOperationKind kind, void* Buffer,
+                                   std::int32_t Count, TAsync& async) {
+  comm::CommApi& api = comm::Api();
+  const auto count = static_cast<std::uint32_t>(Count);
+  std::uint32_t done = 0;
+  const bool ok =
+      kind == okWrite
+          ? api.WriteFile(FHandle, Buffer, count, &done, &async.Overlapped)
+          : api.ReadFile(FHandle, Buffer, count, &done, &async.Overlapped);
+  if (!ok && api.GetLastError() != comm::kErrorIoPending)
+    RaiseLastError(CodeOf(kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
+  return static_cast<std::int32_t>(done);
+}
+
+std::int32_t TCustomComPort::WriteAsync(const void* Buffer, std::int32_t Count,
+                                        PAsync& AsyncPtr) {
+  if (!CheckAsync(AsyncPtr)) return 0;
+  // A negative count would read outside the caller's buffer.
+  if (Count < 0) {
+    RaisePortError(CodeOf(CE_WriteFailed), comm::kErrorInvalidParameter);
+    return 0;
+  }
+  CheckOpen();
+  TAsync& async = *AsyncPtr;
+  async.Kind = okWrite;
+  // The driver writes from the record's own copy, so the caller's buffer
+  // need not outlive the call.
+  async.Data =
+      std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(Count));
+  if (Count > 0)
+    std::memcpy(async.Data.get(), Buffer, static_cast<std::size_t>(Count));
+  async.Size = Count;
+  async.Text = nullptr;
+  async.TextBytes.clear();
+  const std::int32_t written = Issue(okWrite, async.Data.get(), Count, async);
+  TellLinks(&TComLink::OnTx, true);
+  return written;
+}
+
+std::int32_t TCustomComPort::ReadAsync(void* Buffer, std::int32_t Count,
+                                       PAsync& AsyncPtr) {
+  if (!CheckAsync(AsyncPtr)) return 0;
+  AsyncPtr->Kind = okRead;
+  AsyncPtr->Text = nullptr;
+  // A negative count would write outside the caller's buffer.
+  if (Count < 0) {
+    RaisePortError(CodeOf(CE_ReadFailed), comm::kErrorInvalidParameter);
+    return 0;
+  }
+  CheckOpen();
+  return Issue(okRead, Buffer, Count, *AsyncPtr);
+}
+
+std::int32_t TCustomComPort::WriteStrAsync(const std::u16string& Str,
+                                           PAsync& AsyncPtr) {
+  if (Str.empty()) return 0;
+  const std::string bytes = fw::WideToMultiByte(fw::kCpAcp, Str);
+  return WriteAsync(bytes.data(), static_cast<std::int32_t>(bytes.size()),
+                    AsyncPtr);
+}
+
+std::int32_t TCustomComPort::ReadStrAsync(std::u16string& Str,
+                                          std::int32_t Count,
+                                          PAsync& AsyncPtr) {
+  // The text only ever holds characters of bytes actually received.
+  Str.clear();
+  if (Count < 1 || !CheckAsync(AsyncPtr)) return 0;
+  TAsync& async = *AsyncPtr;
+  async.TextBytes.assign(static_cast<std::size_t>(Count), 0);
+  const std::int32_t received =
+      ReadAsync(async.TextBytes.data(), Count, AsyncPtr);
+  async.Text = &Str;
+  Str = Decode(fw::kCpAcp, async.TextBytes.data(), received);
+  return received;
+}
+
+std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
+  if (!CheckAsync(AsyncPtr)) return 0;
+  TAsync& async = *AsyncPtr;
+  comm::CommApi& api = comm::Api();
+  std::uint32_t done = 0;
+  if (api.WaitForSingleObject(async.Overlapped.hEvent, comm::kInfinite) !=
+          comm::kWaitObject0 ||
+      !api.GetOverlappedResult(FHandle, &async.Overlapped, &done, false)) {
+    done = 0;
+    RaiseLastError(
+        CodeOf(async.Kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
+  }
+  const auto count = static_cast<std::int32_t>(done);
+  if (async.Kind == okRead) {
+    if (async.Text != nullptr) {
+      *async.Text = Decode(fw::kCpAcp, async.TextBytes.data(), count);
+      async.Text = nullptr;
+    }
+    if (InputCount() == 0) TellLinks(&TComLink::OnRx, false);
+  } else if (async.Data) {
+    TellLinks(&TComLink::OnTxBuf,
+              static_cast<const std::uint8_t*>(async.Data.get()), async.Size);
+  }
+  return count;
+}
+
+bool TCustomComPort::IsAsyncCompleted(PAsync AsyncPtr) {
+  if (!CheckAsync(AsyncPtr)) return false;
+  comm::CommApi& api = comm::Api();
+  std::uint32_t done = 0;
+  if (api.GetOverlappedResult(FHandle, &AsyncPtr->Overlapped, &done, false))
+    return true;
+  const std::uint32_t error = api.GetLastError();
+  if (error == comm::kErrorIoPending || error == comm::kErrorIoIncomplete)
+    return false;
+  RaisePortError(CodeOf(CE_AsyncCheck), error);
+  return false;
+}
+
+std::int32_t TCustomComPort::RunBlocking(
+    const std::function<void(PAsync&)>& issue) {
+  ScopedAsync async;
+  try {
+    issue(async.Ptr());
+  } catch (...) {
+    // An operation issued before the error (a link's handler may throw
+    // after the issue) must end before its record is released.
+    std::uint32_t done = 0;
+    comm::CommApi& api = comm::Api();
+    if (!api.GetOverlappedResult(FHandle, &async.Ptr()->Overlapped, &done,
+                                 false) &&
+        (api.GetLastError() == comm::kErrorIoIncomplete ||
+         api.GetLastError() == comm::kErrorIoPending))
+      api.WaitForSingleObject(async.Ptr()->Overlapped.hEvent, comm::kInfinite);
+    throw;
+  }
+  return WaitForAsync(async.Ptr());
+}
+
+std::int32_t TCustomComPort::Write(const void* Buffer, std::int32_t Count) {
+  return RunBlocking([&](PAsync& p) { WriteAsync(Buffer, Count, p); });
+}
+
+std::int32_t TCustomComPort::WriteStr(const std::u16string& Str) {
+  return RunBlocking([&](PAsync& p) { WriteStrAsync(Str, p); });
+}
+
+std::int32_t TCustomComPort::Read(void* Buffer, std::int32_t Count) {
+  return RunBlocking([&](PAsync& p) { ReadAsync(Buffer, Count, p); });
+}
+
+std::int32_t TCustomComPort::ReadStr(std::u16string& Str, std::int32_t Count) {
+  return RunBlocking([&](PAsync& p) { ReadStrAsync(Str, Count, p); });
+}
+
+std::int32_t TCustomComPort::WriteUnicodeString(const std::u16string& Str) {
+  const std::string bytes = fw::WideToMultiByte(FCodePage, Str);
+  return RunBlocking([&](PAsync& p) {
+    if (!bytes.empty())
+      WriteAsync(bytes.data(), static_cast<std::int32_t>(bytes.size()), p);
+  });
+}
+
+std::int32_t TCustomComPort::ReadUnicodeString(std::u16string& Str,
+                                               std::int32_t Count) {
+  Str.clear();
+  if (Count < 1) return 0;
+  std::string bytes(static_cast<std::size_t>(Count), '\0');
+  bytes.resize(
+      static_cast<std::size_t>(std::max(0, Read(bytes.data(), Count))));
+  Str = fw::MultiByteToWide(FCodePage, bytes);
+  return static_cast<std::int32_t>(Str.size());
+}
+
+}  // namespace cport
