@@ -1,0 +1,24 @@
+// DOV on Linux: the update dialog on Qt.
+#include <QApplication>
+
+#include "form4_view.h"
+#include "qt_application.h"
+#include "updater/device_console.h"
+#include "updater/form4_layout.h"
+#include "updater/pump_delay.h"
+#include "updater/tick_counter.h"
+
+int main(int argc, char** argv) {
+  QApplication qt(argc, argv);
+  dov::TQtApplication application;
+  application.SetTitle(dov::form4::kApplicationTitle);
+
+  dov::TSystemTickCounter ticks;
+  dov::TProcessMessagesIdle idle(application);
+  dov::TDeviceConsole tool;
+  dov::TForm4View form4({ticks, idle, tool});
+  application.SetMainWindow(&form4);
+  form4.show();
+  application.Run();
+  return 0;
+}

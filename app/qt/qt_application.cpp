@@ -1,0 +1,57 @@
+#include "qt_application.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+
+#include "framework/sent_message.h"
+#include "framework/synchronize.h"
+
+namespace dov {
+namespace {
+
+// Calls and sent messages that other threads queued for the UI thread.
+void RunQueued() {
+  fw::CheckSynchronize();
+  fw::ProcessSentMessages();
+}
+
+}  // namespace
+
+TQtApplication::TQtApplication() {
+  SetShowException([this](const std::u16string& message,
+                          const std::u16string& caption) {
+    QMessageBox box(QMessageBox::Critical, QString::fromStdU16String(caption),
+                    QString::fromStdU16String(message), QMessageBox::Ok,
+                    mainWindow_);
+    box.exec();
+  });
+  fw::SetApplication(this);
+}
+
+TQtApplication::~TQtApplication() { fw::SetApplication(nullptr); }
+
+void TQtApplication::ProcessMessages() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  RunQueued();
+}
+
+bool TQtApplication::HandleMessage() {
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  RunQueued();
+  return !Terminated();
+}
+
+void TQtApplication::Run() { QApplication::exec(); }
+
+void TQtApplication::OnWake() {
+  QMetaObject::invokeMethod(
+      qApp,
+      [this] {
+        RunQueued();
+        if (Terminated()) QCoreApplication::quit();
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace dov

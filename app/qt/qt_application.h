@@ -1,0 +1,35 @@
+// The application on Qt: messages are Qt's events, the UI thread is woken for
+// marshalled calls by a queued invocation, and exceptions are shown in a
+// modal error box.
+#pragma once
+
+#include <QWidget>
+
+#include "framework/application.h"
+
+namespace dov {
+
+class TQtApplication : public fw::TApplication {
+ public:
+  // Needs a QApplication; becomes the process's application.
+  TQtApplication();
+  ~TQtApplication() override;
+
+  std::u16string ClassName() const override { return u"TQtApplication"; }
+
+  void ProcessMessages() override;
+  bool HandleMessage() override;
+  // Qt's event loop, until the last window closes or Terminate.
+  void Run() override;
+
+  // The window the error box is modal to.
+  void SetMainWindow(QWidget* window) { mainWindow_ = window; }
+
+ protected:
+  void OnWake() override;
+
+ private:
+  QWidget* mainWindow_ = nullptr;
+};
+
+}  // namespace dov

@@ -1,0 +1,117 @@
+// The Qt dialog, offscreen: its start state, its layout and its arrows.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <memory>
+
+#include "form4_view.h"
+#include "qt_application.h"
+#include "updater/form4_layout.h"
+
+namespace dov {
+namespace {
+
+struct NoTicks : TTickCounter, TPauseIdle, TToolLauncher {
+  std::uint32_t Ticks() override { return 0; }
+  void Idle(std::uint32_t) override {}
+  void Start(const std::u16string&) override {}
+};
+
+class QtDialogTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "qt_dialog_test";
+    static char* argv[] = {name, nullptr};
+    qt = new QApplication(argc, argv);
+  }
+  static void TearDownTestSuite() {
+    delete qt;
+    qt = nullptr;
+  }
+
+  QtDialogTest() {
+    view.show();
+    application.ProcessMessages();
+  }
+
+  static QRect Rect(const form4::TRect& r) {
+    return {r.Left, r.Top, r.Width, r.Height};
+  }
+  void PressKey(int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(view.UpDown1(), &press);
+  }
+
+  static QApplication* qt;
+  TQtApplication application;
+  NoTicks none;
+  TForm4View view{{none, none, none}};
+};
+
+QApplication* QtDialogTest::qt = nullptr;
+
+TEST_F(QtDialogTest, StartsOnCom3WithTheBarHidden) {
+  EXPECT_EQ(view.windowTitle(), "Orvik Ruz ZID OROVIV V1.0.1");
+  EXPECT_EQ(view.Label1()->text(), "COM 3\n ");
+  EXPECT_FALSE(view.ProgressBar1()->isVisible());
+  EXPECT_EQ(view.UpDown1()->Position(), 3);
+  EXPECT_EQ(view.Logic().PortNumber(), 3);
+  EXPECT_EQ(view.Button8()->text(), "Update");
+  EXPECT_EQ(view.DeviceName()->text(), "Orvik Dora VIV Ver.A");
+}
+
+TEST_F(QtDialogTest, ControlsSitWhereTheLayoutPutsThem) {
+  EXPECT_EQ(view.size(), QSize(268, 111));
+  EXPECT_EQ(view.minimumSize(), view.maximumSize());
+  EXPECT_EQ(view.ProgressBar1()->geometry(), Rect(form4::kProgressBar1));
+  EXPECT_EQ(view.DeviceName()->geometry(), Rect(form4::kDeviceName));
+  EXPECT_EQ(view.Button8()->geometry(), Rect(form4::kButton8));
+  EXPECT_EQ(view.UpDown1()->geometry(), Rect(form4::kUpDown1));
+  // The label is sized to its text: two lines at start.
+  const QRect label = view.Label1()->geometry();
+  EXPECT_EQ(label.topLeft(), QPoint(191, 75));
+  EXPECT_GE(label.height(), 2 * view.Label1()->fontMetrics().height());
+
+  const QStringList faces{"Tahoma", "DejaVu Sans", "Liberation Sans"};
+  const struct {
+    QWidget* widget;
+    int pixels;
+    bool bold;
+  } fonts[] = {{view.Button8(), 11, false},
+               {view.DeviceName(), 19, false},
+               {view.Label1(), 13, true}};
+  for (const auto& f : fonts) {
+    const QFontInfo info(f.widget->font());
+    EXPECT_EQ(info.pixelSize(), f.pixels);
+    EXPECT_EQ(info.bold(), f.bold);
+    EXPECT_TRUE(faces.contains(info.family())) << info.family().toStdString();
+  }
+}
+
+TEST_F(QtDialogTest, ArrowsMoveThePortAndStopAtTheEnds) {
+  view.UpDown1()->UpArrow()->click();
+  EXPECT_EQ(view.Label1()->text(), "COM 4");
+  EXPECT_EQ(view.Logic().PortNumber(), 4);
+  view.UpDown1()->DownArrow()->click();
+  EXPECT_EQ(view.Label1()->text(), "COM 3");
+  EXPECT_EQ(view.Logic().PortNumber(), 3);
+
+  view.UpDown1()->SetPosition(29);
+  PressKey(Qt::Key_Up);
+  view.UpDown1()->UpArrow()->click();
+  EXPECT_EQ(view.Label1()->text(), "COM 30");
+  EXPECT_EQ(view.Logic().PortNumber(), 30);
+
+  view.UpDown1()->SetPosition(2);
+  PressKey(Qt::Key_Down);
+  view.UpDown1()->DownArrow()->click();
+  EXPECT_EQ(view.UpDown1()->Position(), 1);
+  EXPECT_EQ(view.Label1()->text(), "COM 1");
+  EXPECT_EQ(view.Logic().PortNumber(), 1);
+}
+
+}  // namespace
+}  // namespace dov
