@@ -1,0 +1,104 @@
+// The bookkeeping of overlapped operations on a serial device: how each one
+// ends (status and count into its record, then its event), and the state of
+// pending reads, writes and event waits.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/comm_api.h"
+#include "platform/posix/kernel_objects.h"
+
+namespace comm::posix {
+
+using Clock = std::chrono::steady_clock;
+
+// A timeout in milliseconds, capped so that adding it to a clock reading
+// cannot overflow (the cap is decades).
+inline std::chrono::milliseconds TimeoutMs(std::uint64_t ms) {
+  constexpr std::uint64_t kCap = std::uint64_t{1} << 40;
+  return std::chrono::milliseconds(ms < kCap ? ms : kCap);
+}
+
+// The record and event of one operation. The record belongs to the caller
+// and may be freed as soon as its event is set, so Finish touches it first
+// and last; the event is kept alive here.
+class Completion {
+ public:
+  Completion(Overlapped* ov, std::shared_ptr<Event> event)
+      : ov_(ov), event_(std::move(event)) {}
+
+  // Marks the record as running and clears its event.
+  void Start() {
+    ov_->Internal = kStatusPending;
+    ov_->InternalHigh = 0;
+    if (event_) event_->Reset();
+  }
+  void Finish(std::uint32_t status, std::uint32_t count) {
+    ov_->InternalHigh = count;
+    ov_->Internal = status;
+    if (event_) event_->Set();
+  }
+
+ private:
+  Overlapped* ov_;
+  std::shared_ptr<Event> event_;
+};
+
+// When a read ends, decided from the timeouts in force when it was issued.
+struct ReadPolicy {
+  bool immediate = false;                // return at once with what is there
+  bool returnOnAny = false;              // return as soon as one byte is there
+  std::optional<std::uint64_t> totalMs;  // whole operation
+  std::uint32_t intervalMs = 0;          // between bytes; 0 for none
+
+  static ReadPolicy From(const CommTimeouts& t, std::uint32_t count);
+};
+
+struct PendingRead {
+  PendingRead(Completion d, std::uint8_t* b, std::uint32_t n, ReadPolicy p)
+      : done(d), buffer(b), size(n), policy(p) {}
+
+  Completion done;
+  std::uint8_t* buffer;
+  std::uint32_t size;
+  ReadPolicy policy;
+  std::uint32_t got = 0;
+  bool active = false;
+  std::optional<Clock::time_point> deadline;
+  Clock::time_point lastByte{};
+
+  bool Satisfied() const {
+    return got == size || policy.immediate || (policy.returnOnAny && got > 0);
+  }
+  void Activate(Clock::time_point now);
+  std::optional<Clock::time_point> NextDeadline() const;
+};
+
+struct PendingWrite {
+  PendingWrite(Completion d, const std::uint8_t* b, std::uint32_t n,
+               std::optional<std::uint64_t> total)
+      : done(d), data(b), size(n), totalMs(total) {}
+
+  Completion done;
+  const std::uint8_t* data;
+  std::uint32_t size;
+  std::optional<std::uint64_t> totalMs;
+  std::uint32_t sent = 0;
+  bool active = false;
+  std::optional<Clock::time_point> deadline;
+
+  void Activate(Clock::time_point now) {
+    active = true;
+    if (totalMs) deadline = now + TimeoutMs(*totalMs);
+  }
+};
+
+struct PendingWait {
+  Completion done;
+  std::uint32_t* mask;
+};
+
+}  // namespace comm::posix

@@ -1,0 +1,111 @@
+#include "platform/posix/posix_comm.h"
+
+#include "platform/posix/device_names.h"
+#include "platform/posix/kernel_objects.h"
+#include "platform/posix/serial_device.h"
+
+namespace comm {
+namespace {
+
+using posix::SerialDevice;
+
+// Runs a call on the device behind `h` and turns its number into the Win32
+// outcome: true, or false with the number left for GetLastError.
+template <class Call>
+bool OnDevice(Handle h, Call call) {
+  std::shared_ptr<SerialDevice> device = posix::LookupAs<SerialDevice>(h);
+  const std::uint32_t error = device ? call(*device) : kErrorInvalidHandle;
+  if (error == 0) return true;
+  posix::SetLastErrorValue(error);
+  return false;
+}
+
+}  // namespace
+
+Handle PosixComm::CreateFileW(const std::u16string& path, std::uint32_t access,
+                              std::uint32_t shareMode,
+                              std::uint32_t creationDisposition,
+                              std::uint32_t /*flags*/) {
+  std::uint32_t error = kErrorFileNotFound;
+  std::shared_ptr<SerialDevice> device;
+  if (creationDisposition != kOpenExisting) {
+    error = kErrorInvalidParameter;
+  } else if (std::optional<std::string> file = posix::ResolveDeviceName(path)) {
+    device = SerialDevice::Open(*file, access, shareMode == 0, &error);
+  }
+  if (!device) {
+    posix::SetLastErrorValue(error);
+    return kInvalidHandle;
+  }
+  return posix::Register(std::move(device));
+}
+
+bool PosixComm::SetupComm(Handle h, std::uint32_t inQueue,
+                          std::uint32_t outQueue) {
+  return OnDevice(h,
+                  [&](SerialDevice& d) { return d.Setup(inQueue, outQueue); });
+}
+
+bool PosixComm::SetCommState(Handle h, const Dcb& dcb) {
+  return OnDevice(h, [&](SerialDevice& d) { return d.SetState(dcb); });
+}
+
+bool PosixComm::SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
+  return OnDevice(h, [&](SerialDevice& d) { return d.SetTimeouts(timeouts); });
+}
+
+bool PosixComm::SetCommMask(Handle h, std::uint32_t mask) {
+  return OnDevice(h, [&](SerialDevice& d) { return d.SetMask(mask); });
+}
+
+bool PosixComm::WaitCommEvent(Handle h, std::uint32_t* mask, Overlapped* ov) {
+  return OnDevice(h, [&](SerialDevice& d) { return d.WaitEvent(mask, ov); });
+}
+
+bool PosixComm::ClearCommError(Handle h, std::uint32_t* errors, ComStat* stat) {
+  return OnDevice(h,
+                  [&](SerialDevice& d) { return d.ClearError(errors, stat); });
+}
+
+bool PosixComm::GetCommModemStatus(Handle h, std::uint32_t* status) {
+  return OnDevice(h, [&](SerialDevice& d) { return d.ModemStatus(status); });
+}
+
+bool PosixComm::EscapeCommFunction(Handle h, std::uint32_t func) {
+  return OnDevice(h, [&](SerialDevice& d) { return d.Escape(func); });
+}
+
+bool PosixComm::TransmitCommChar(Handle h, char ch) {
+  return OnDevice(h, [&](SerialDevice& d) {
+    return d.TransmitChar(static_cast<std::uint8_t>(ch));
+  });
+}
+
+bool PosixComm::PurgeComm(Handle h, std::uint32_t flags) {
+  return OnDevice(h, [&](SerialDevice& d) { return d.Purge(flags); });
+}
+
+bool PosixComm::WriteFile(Handle h, const void* buffer, std::uint32_t count,
+                          std::uint32_t* written, Overlapped* ov) {
+  return OnDevice(
+      h, [&](SerialDevice& d) { return d.Write(buffer, count, written, ov); });
+}
+
+bool PosixComm::ReadFile(Handle h, void* buffer, std::uint32_t count,
+                         std::uint32_t* read, Overlapped* ov) {
+  return OnDevice(
+      h, [&](SerialDevice& d) { return d.Read(buffer, count, read, ov); });
+}
+
+bool PosixComm::GetOverlappedResult(Handle h, Overlapped* ov,
+                                    std::uint32_t* transferred, bool wait) {
+  return OnDevice(
+      h, [&](SerialDevice& d) { return d.Result(ov, transferred, wait); });
+}
+
+CommApi& PlatformApi() {
+  static PosixComm api;
+  return api;
+}
+
+}  // namespace comm

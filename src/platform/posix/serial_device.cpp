@@ -1,0 +1,730 @@
+#include "platform/posix/serial_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/terminal.h"
+
+namespace comm::posix {
+
+struct SerialDevice::Private {};
+
+namespace {
+
+constexpr std::uint32_t kAllEvents = kEvRxChar | kEvRxFlag | kEvTxEmpty |
+                                     kEvCts | kEvDsr | kEvRlsd | kEvBreak |
+                                     kEvErr | kEvRing | kEvPErr | kEvRx80Full;
+constexpr std::uint32_t kLineEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
+constexpr std::uint32_t kPurgeAll =
+    kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
+constexpr std::uint32_t kMaxQueue = 16u << 20;
+
+std::uint32_t Errno() { return static_cast<std::uint32_t>(errno); }
+
+// Opens only a character device that is a terminal. Anything else is "not
+// found": the name space holds serial ports and nothing else.
+int OpenTerminal(const std::string& path, std::uint32_t access,
+                 std::uint32_t* error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    *error = Errno();
+    return -1;
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    *error = kErrorFileNotFound;
+    return -1;
+  }
+  int mode = O_RDWR;
+  if ((access & (kGenericRead | kGenericWrite)) == kGenericRead)
+    mode = O_RDONLY;
+  if ((access & (kGenericRead | kGenericWrite)) == kGenericWrite)
+    mode = O_WRONLY;
+  const int fd = ::open(path.c_str(), mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *error = Errno();
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
+    ::close(fd);
+    *error = kErrorFileNotFound;
+    return -1;
+  }
+  return fd;
+}
+
+// Bits on the line per character, for how long the driver needs to send.
+unsigned BitsPerChar(const Dcb& dcb) {
+  return 1u + dcb.ByteSize + (dcb.Parity != kNoParity ? 1u : 0u) +
+         (dcb.StopBits == kOneStopBit ? 1u : 2u);
+}
+
+}  // namespace
+
+std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path,
+                                                 std::uint32_t access,
+                                                 bool exclusive,
+                                                 std::uint32_t* error) {
+  const int fd = OpenTerminal(path, access, error);
+  if (fd < 0) return nullptr;
+  const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake < 0) {
+    *error = Errno();
+    ::close(fd);
+    return nullptr;
+  }
+  auto device = std::make_shared<SerialDevice>(Private{}, fd, wake);
+  if (int e = device->claim_.Acquire(fd, exclusive)) {
+    *error = static_cast<std::uint32_t>(e);
+    return nullptr;
+  }
+  if (int e = terminal::MakeRaw(fd)) {
+    *error = static_cast<std::uint32_t>(e);
+    return nullptr;
+  }
+  device->thread_ = std::thread([raw = device.get()] { raw->Run(); });
+  return device;
+}
+
+SerialDevice::SerialDevice(Private, int fd, int wake) : fd_(fd), wake_(wake) {
+  hasCounters_ = ReadLineCounters(fd_, &counters_);
+  eventCounters_ = counters_;
+  std::uint32_t lines = 0;
+  hasModemLines_ = ReadModemLines(fd_, &lines) == 0;
+  dcb_.BaudRate = 9600;
+  dcb_.ByteSize = 8;
+  dcb_.Flags = kDcbBinary;
+}
+
+SerialDevice::~SerialDevice() {
+  OnClose();
+  claim_.Release();
+  ::close(wake_);
+  ::close(fd_);
+}
+
+void SerialDevice::OnClose() {
+  {
+    Lock lock(mutex_);
+    if (closed_) return;
+    closed_ = true;
+    stopping_ = true;
+    AbortAll(kErrorOperationAborted);
+  }
+  Wake();
+  lineWatch_.Stop();
+  if (thread_.joinable()) thread_.join();
+  claim_.Release();
+}
+
+// ---------------------------------------------------------------------------
+// Settings.
+
+std::uint32_t SerialDevice::CheckOpen() const {
+  if (closed_) return kErrorInvalidHandle;
+  return static_cast<std::uint32_t>(dead_);
+}
+
+std::uint32_t SerialDevice::Setup(std::uint32_t inQueue,
+                                  std::uint32_t outQueue) {
+  Lock lock(mutex_);
+  if (std::uint32_t error = CheckOpen()) return error;
+  if (inQueue > kMaxQueue || outQueue > kMaxQueue)
+    return kErrorInvalidParameter;
+  // Data already held is kept even when the new size is smaller: input stops
+  // being taken from the driver until the queue has drained.
+  if (inQueue != 0) inQueue_ = inQueue;
+  if (outQueue != 0) outQueue_ = outQueue;
+  UpdateInputHold();
+  Wake();
+  return 0;
+}
+
+std::uint32_t SerialDevice::SetState(const Dcb& dcb) {
+  Lock lock(mutex_);
+  if (std::uint32_t error = CheckOpen()) return error;
+  if (int error = terminal::CheckDcb(dcb))
+    return static_cast<std::uint32_t>(error);
+  if (int error = terminal::ApplyDcb(fd_, dcb)) {
+    return static_cast<std::uint32_t>(error);
+  }
+  // DTR and RTS levels. A device without modem lines (a pseudo-terminal)
+  // has no level to lose, so only a real failure counts.
+  const std::uint32_t dtr =
+      (dcb.Flags & kDcbDtrControlMask) >> kDcbDtrControlShift;
+  const std::uint32_t rts =
+      (dcb.Flags & kDcbRtsControlMask) >> kDcbRtsControlShift;
+  int set = 0, clear = 0;
+  (dtr == kDtrControlEnable ? set : clear) |= TIOCM_DTR;
+  (rts == kRtsControlDisable ? clear : set) |= TIOCM_RTS;
+  if (hasModemLines_ && (::ioctl(fd_, TIOCMBIS, &set) != 0 ||
+                         ::ioctl(fd_, TIOCMBIC, &clear) != 0)) {
+    return Errno();
+  }
+  dcb_ = dcb;
+  InputOptions options;
+  options.checkParity = (dcb.Flags & kDcbParity) != 0;
+  options.replaceErrors = (dcb.Flags & kDcbErrorChar) != 0;
+  options.errorChar = static_cast<std::uint8_t>(dcb.ErrorChar);
+  options.discardNull = (dcb.Flags & kDcbNull) != 0;
+  options.eventChar = static_cast<std::uint8_t>(dcb.EvtChar);
+  filter_.SetOptions(options);
+  UpdateInputHold();
+  Wake();
+  return 0;
+}
+
+std::uint32_t SerialDevice::SetTimeouts(const CommTimeouts& timeouts) {
+  Lock lock(mutex_);
+  if (std::uint32_t error = CheckOpen()) return error;
+  timeouts_ = timeouts;
+  return 0;
+}
+
+std::uint32_t SerialDevice::SetMask(std::uint32_t mask) {
+  Lock lock(mutex_);
+  if (std::uint32_t error = CheckOpen()) return error;
+  if ((mask & ~kAllEvents) != 0) return kErrorInvalidParameter;
+  mask_ = mask;
+  history_ = 0;
+  if (wait_) {
+    *wait_->mask = 0;
+    wait_->done.Finish(0, 0);
+    wait_.reset();
+    finished_.notify_all();
+  }
+  if ((mask & kLineEvents) != 0 && hasModemLines_ && !lineWatch_.Running()) {
+    lineWatch_.Start(fd_,
+                     [this](std::uint32_t events) { OnLineChange(events); });
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Overlapped operations.
+
+template <class Issue>
+std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
+                                    Issue issue) {
+  if (count != nullptr) *count = 0;
+  if (ov != nullptr) {
+    std::shared_ptr<Event> event;
+    if (ov->hEvent != 0) {
+      event = LookupAs<Event>(ov->hEvent);
+      if (!event) return kErrorInvalidHandle;
+    }
+    Lock lock(mutex_);
+    if (closed_) return kErrorInvalidHandle;
+    std::uint32_t status = issue(Completion(ov, std::move(event)));
+    // Finished at once: the record holds the outcome.
+    if (status == 0) {
+      status = static_cast<std::uint32_t>(ov->Internal);
+      if (count != nullptr)
+        *count = static_cast<std::uint32_t>(ov->InternalHigh);
+    }
+    return status;
+  }
+  // A call without a record waits for its own.
+  Overlapped own{};
+  Lock lock(mutex_);
+  if (closed_) return kErrorInvalidHandle;
+  std::uint32_t status = issue(Completion(&own, nullptr));
+  if (status == kErrorIoPending || status == 0) {
+    finished_.wait(lock, [&] { return own.Internal != kStatusPending; });
+    status = static_cast<std::uint32_t>(own.Internal);
+  }
+  if (count != nullptr) *count = static_cast<std::uint32_t>(own.InternalHigh);
+  return status;
+}
+
+std::uint32_t SerialDevice::Read(void* buffer, std::uint32_t count,
+                                 std::uint32_t* read, Overlapped* ov) {
+  return Overlap(ov, read, [&](Completion done) -> std::uint32_t {
+    const Clock::time_point now = Clock::now();
+    if (!dead_) PumpInput(now);
+    // What is already held is delivered even after a hang-up.
+    if (dead_ && InputCount() == 0) return static_cast<std::uint32_t>(dead_);
+    done.Start();
+    reads_.emplace_back(done, static_cast<std::uint8_t*>(buffer), count,
+                        ReadPolicy::From(timeouts_, count));
+    const bool first = reads_.size() == 1;
+    ServeReads(now);
+    if (first && !reads_.empty() && dead_) FinishRead(0);
+    if (first && reads_.empty()) return 0;
+    Wake();
+    return kErrorIoPending;
+  });
+}
+
+std::uint32_t SerialDevice::Write(const void* buffer, std::uint32_t count,
+                                  std::uint32_t* written, Overlapped* ov) {
+  return Overlap(ov, written, [&](Completion done) -> std::uint32_t {
+    if (dead_) return static_cast<std::uint32_t>(dead_);
+    const Clock::time_point now = Clock::now();
+    const CommTimeouts& t = timeouts_;
+    std::optional<std::uint64_t> total;
+    if (t.WriteTotalTimeoutMultiplier != 0 ||
+        t.WriteTotalTimeoutConstant != 0) {
+      total = std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
+              t.WriteTotalTimeoutConstant;
+    }
+    done.Start();
+    writes_.emplace_back(done, static_cast<const std::uint8_t*>(buffer), count,
+                         total);
+    const bool first = writes_.size() == 1 && !txChar_;
+    if (first) ServeWrites(now);
+    if (first && writes_.empty()) return 0;
+    Wake();
+    return kErrorIoPending;
+  });
+}
+
+std::uint32_t SerialDevice::WaitEvent(std::uint32_t* mask, Overlapped* ov) {
+  return Overlap(ov, nullptr, [&](Completion done) -> std::uint32_t {
+    if (dead_) return static_cast<std::uint32_t>(dead_);
+    if (mask_ == 0 || wait_ || mask == nullptr) return kErrorInvalidParameter;
+    done.Start();
+    if (history_ != 0) {
+      *mask = history_;
+      history_ = 0;
+      done.Finish(0, 0);
+      return 0;
+    }
+    wait_.emplace(PendingWait{done, mask});
+    return kErrorIoPending;
+  });
+}
+
+std::uint32_t SerialDevice::Result(Overlapped* ov, std::uint32_t* transferred,
+                                   bool wait) {
+  Lock lock(mutex_);
+  if (wait) {
+    finished_.wait(lock, [&] { return ov->Internal != kStatusPending; });
+  }
+  if (ov->Internal == kStatusPending) return kErrorIoIncomplete;
+  if (transferred != nullptr) {
+    *transferred = static_cast<std::uint32_t>(ov->InternalHigh);
+  }
+  return static_cast<std::uint32_t>(ov->Internal);
+}
+
+// ---------------------------------------------------------------------------
+// Status and line control.
+
+std::uint32_t SerialDevice::ClearError(std::uint32_t* errors, ComStat* stat) {
+  Lock lock(mutex_);
+  if (std::uint32_t error = CheckOpen()) return error;
+  PumpInput(Clock::now());
+  if (errors != nullptr) *errors = LineErrors();
+  if (stat == nullptr) return 0;
+  *stat = ComStat{};
+  int held = 0, queued = 0;
+  ::ioctl(fd_, FIONREAD, &held);
+  ::ioctl(fd_, TIOCOUTQ, &queued);
+  std::uint64_t pending = txChar_ ? 1 : 0;
+  for (const PendingWrite& w : writes_) pending += w.size - w.sent;
+  stat->cbInQue = static_cast<std::uint32_t>(InputCount() + std::max(held, 0));
+  stat->cbOutQue = static_cast<std::uint32_t>(pending + std::max(queued, 0));
+  if (outputStopped_) stat->Flags |= kComStatXoffHold;
+  if (txChar_) stat->Flags |= kComStatTxim;
+  std::uint32_t lines = 0;
+  if ((dcb_.Flags & kDcbOutxCtsFlow) != 0 && hasModemLines_ &&
+      ReadModemLines(fd_, &lines) == 0 && (lines & kMsCtsOn) == 0 &&
+      stat->cbOutQue > 0) {
+    stat->Flags |= kComStatCtsHold;
+  }
+  return 0;
+}
+
+std::uint32_t SerialDevice::ModemStatus(std::uint32_t* status) {
+  Lock lock(mutex_);
+  if (std::uint32_t error = CheckOpen()) return error;
+  *status = 0;
+  // A device without modem lines has every line off.
+  if (!hasModemLines_) return 0;
+  return static_cast<std::uint32_t>(ReadModemLines(fd_, status));
+}
+
+std::uint32_t SerialDevice::Escape(std::uint32_t function) {
+  Lock lock(mutex_);
+  if (std::uint32_t error = CheckOpen()) return error;
+  auto lines = [&](unsigned long request, int bits) -> std::uint32_t {
+    return ::ioctl(fd_, request, &bits) == 0 ? 0 : Errno();
+  };
+  switch (function) {
+    case kSetXoff:
+    case kSetXon: {
+      const bool on = function == kSetXon;
+      if (int error = terminal::SetOutputFlow(fd_, on)) {
+        return static_cast<std::uint32_t>(error);
+      }
+      outputStopped_ = !on;
+      return 0;
+    }
+    case kSetRts:
+      return lines(TIOCMBIS, TIOCM_RTS);
+    case kClrRts:
+      return lines(TIOCMBIC, TIOCM_RTS);
+    case kSetDtr:
+      return lines(TIOCMBIS, TIOCM_DTR);
+    case kClrDtr:
+      return lines(TIOCMBIC, TIOCM_DTR);
+    case kSetBreak:
+      return ::ioctl(fd_, TIOCSBRK) == 0 ? 0 : Errno();
+    case kClrBreak:
+      return ::ioctl(fd_, TIOCCBRK) == 0 ? 0 : Errno();
+    default:
+      return kErrorInvalidParameter;
+  }
+}
+
+std::uint32_t SerialDevice::TransmitChar(std::uint8_t ch) {
+  Lock lock(mutex_);
+  if (std::uint32_t error = CheckOpen()) return error;
+  // One character may wait for room at a time, as on Windows.
+  if (txChar_) return kErrorAccessDenied;
+  const ssize_t n = ::write(fd_, &ch, 1);
+  if (n == 1) return 0;
+  if (n < 0 && errno != EAGAIN && errno != EINTR) {
+    const int error = errno;
+    MarkDead(error);
+    return static_cast<std::uint32_t>(error);
+  }
+  txChar_ = ch;
+  Wake();
+  return 0;
+}
+
+std::uint32_t SerialDevice::Purge(std::uint32_t flags) {
+  Lock lock(mutex_);
+  if (closed_) return kErrorInvalidHandle;
+  if ((flags & ~kPurgeAll) != 0) return kErrorInvalidParameter;
+  if (flags & kPurgeTxAbort) {
+    while (!writes_.empty()) FinishWrite(kErrorOperationAborted);
+  }
+  if (flags & kPurgeRxAbort) {
+    while (!reads_.empty()) FinishRead(kErrorOperationAborted);
+  }
+  const bool clearIn = (flags & kPurgeRxClear) != 0;
+  const bool clearOut = (flags & kPurgeTxClear) != 0;
+  if (clearIn) {
+    input_.clear();
+    inputHead_ = 0;
+    filter_.Reset();
+    wasAbove80_ = false;
+    UpdateInputHold();
+  }
+  if (clearOut) txChar_.reset();
+  // Aborting on a device that has gone away still succeeds: there is
+  // nothing left to wait for, and the port must be able to close.
+  if (dead_ && (clearIn || clearOut)) return static_cast<std::uint32_t>(dead_);
+  if (int error = terminal::Flush(fd_, clearIn, clearOut)) {
+    return static_cast<std::uint32_t>(error);
+  }
+  Wake();
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// The device thread.
+
+void SerialDevice::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+}
+
+bool SerialDevice::WantsInput() const { return !dead_ && !inputHeld_; }
+
+void SerialDevice::UpdateInputHold() {
+  // Without flow control the queue is taken to its size; with it, input
+  // stops when XoffLim bytes of room are left and resumes when no more than
+  // XonLim bytes are held. Stopping leaves the bytes in the driver, whose
+  // own flow control then holds the sender back: nothing is dropped.
+  const bool flow = (dcb_.Flags & kDcbInX) != 0 ||
+                    ((dcb_.Flags & kDcbRtsControlMask) >>
+                     kDcbRtsControlShift) == kRtsControlHandshake;
+  std::size_t stopAt = inQueue_;
+  std::size_t resumeAt = inQueue_ - 1;
+  if (flow && dcb_.XoffLim < inQueue_) {
+    stopAt = inQueue_ - dcb_.XoffLim;
+    resumeAt = std::min<std::size_t>(dcb_.XonLim, stopAt - 1);
+  }
+  const std::size_t held = InputCount();
+  if (held >= stopAt) inputHeld_ = true;
+  if (held <= resumeAt) inputHeld_ = false;
+}
+
+int SerialDevice::PollTimeout(Clock::time_point now) const {
+  std::optional<Clock::time_point> next = drainCheck_;
+  auto consider = [&](std::optional<Clock::time_point> t) {
+    if (t && (!next || *t < *next)) next = t;
+  };
+  if (!reads_.empty()) consider(reads_.front().NextDeadline());
+  if (!writes_.empty()) consider(writes_.front().deadline);
+  if (!next) return -1;
+  if (*next <= now) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+  return static_cast<int>(std::min<std::int64_t>(ms.count(), 1 << 30));
+}
+
+void SerialDevice::Run() {
+  Lock lock(mutex_);
+  while (!stopping_) {
+    short events = 0;
+    if (WantsInput()) events |= POLLIN;
+    if (!dead_ && (!writes_.empty() || txChar_)) events |= POLLOUT;
+    // A hung-up device reports readiness at every poll; it is only polled
+    // while something wants it, and each wake-up then makes progress.
+    pollfd fds[2] = {{wake_, POLLIN, 0}, {events != 0 ? fd_ : -1, events, 0}};
+    const int timeout = PollTimeout(Clock::now());
+    lock.unlock();
+    const int ready = ::poll(fds, 2, timeout);
+    if (ready > 0 && (fds[0].revents & POLLIN)) {
+      std::uint64_t value = 0;
+      [[maybe_unused]] ssize_t n = ::read(wake_, &value, sizeof value);
+    }
+    lock.lock();
+    if (stopping_) break;
+    const Clock::time_point now = Clock::now();
+    const short got = fds[1].revents;
+    if (got & (POLLIN | POLLHUP | POLLERR)) PumpInput(now);
+    if (got & (POLLOUT | POLLHUP | POLLERR)) PumpOutput(now);
+    if ((got & (POLLHUP | POLLERR)) && !dead_ && WantsInput()) {
+      // Input wanted, yet the driver neither gave data nor an error.
+      MarkDead(EIO);
+    }
+    ExpireTimers(now);
+    CheckDrained(now);
+  }
+}
+
+void SerialDevice::PumpInput(Clock::time_point now) {
+  InputReport report;
+  while (WantsInput()) {
+    const std::size_t room =
+        inQueue_ > InputCount() ? inQueue_ - InputCount() : 0;
+    if (room == 0) break;
+    std::uint8_t raw[4096];
+    const ssize_t n = ::read(fd_, raw, std::min(room, sizeof raw));
+    if (n > 0) {
+      if (inputHead_ > 0 && inputHead_ >= input_.size() / 2) {
+        input_.erase(input_.begin(),
+                     input_.begin() + static_cast<std::ptrdiff_t>(inputHead_));
+        inputHead_ = 0;
+      }
+      InputReport part =
+          filter_.Filter(raw, static_cast<std::size_t>(n), input_);
+      report.received |= part.received;
+      report.eventChar |= part.eventChar;
+      report.lineBreak |= part.lineBreak;
+      report.lineError |= part.lineError;
+      UpdateInputHold();
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    // End of file: the line has hung up. A pseudo-terminal whose far end
+    // has closed says EIO.
+    MarkDead(n == 0 ? EIO : errno);
+  }
+  std::uint32_t events = 0;
+  if (report.received) events |= kEvRxChar;
+  if (report.eventChar) events |= kEvRxFlag;
+  if (report.lineBreak) {
+    events |= kEvBreak;
+    errors_ |= kCeBreak;
+  }
+  if (report.lineError) {
+    events |= kEvErr;
+    if (!hasCounters_ && (dcb_.Flags & kDcbParity)) errors_ |= kCeRxParity;
+  }
+  const bool above80 = InputCount() * 10 >= std::size_t{inQueue_} * 8;
+  if (above80 && !wasAbove80_) events |= kEvRx80Full;
+  wasAbove80_ = above80;
+  // Overruns leave no mark in the stream; the driver's counters show them.
+  LineCounters counted{};
+  if ((mask_ & kEvErr) && hasCounters_ && ReadLineCounters(fd_, &counted)) {
+    if (ErrorsBetween(eventCounters_, counted) & ~kCeBreak) events |= kEvErr;
+    eventCounters_ = counted;
+  }
+  ServeReads(now);
+  Raise(events);
+}
+
+void SerialDevice::ServeReads(Clock::time_point now) {
+  while (!reads_.empty()) {
+    PendingRead& read = reads_.front();
+    if (!read.active) read.Activate(now);
+    const std::size_t take =
+        std::min<std::size_t>(InputCount(), read.size - read.got);
+    if (take > 0) {
+      std::memcpy(read.buffer + read.got, input_.data() + inputHead_, take);
+      inputHead_ += take;
+      read.got += static_cast<std::uint32_t>(take);
+      read.lastByte = now;
+      if (inputHead_ == input_.size()) {
+        input_.clear();
+        inputHead_ = 0;
+      }
+    }
+    if (!read.Satisfied()) break;
+    FinishRead(0);
+  }
+  const bool wasHeld = inputHeld_;
+  UpdateInputHold();
+  if (wasHeld && !inputHeld_) Wake();
+}
+
+bool SerialDevice::WriteSome(PendingWrite& write) {
+  while (write.sent < write.size) {
+    const ssize_t n =
+        ::write(fd_, write.data + write.sent, write.size - write.sent);
+    if (n > 0) {
+      write.sent += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return false;
+    MarkDead(n < 0 ? errno : EIO);
+    return false;
+  }
+  return true;
+}
+
+void SerialDevice::ServeWrites(Clock::time_point now) {
+  while (!writes_.empty() && !dead_) {
+    PendingWrite& write = writes_.front();
+    if (!write.active) write.Activate(now);
+    if (!WriteSome(write)) return;
+    FinishWrite(0);
+  }
+}
+
+void SerialDevice::PumpOutput(Clock::time_point now) {
+  if (txChar_) {
+    const std::uint8_t ch = *txChar_;
+    const ssize_t n = ::write(fd_, &ch, 1);
+    if (n == 1) {
+      txChar_.reset();
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      MarkDead(errno);
+    }
+    if (txChar_) return;
+  }
+  ServeWrites(now);
+}
+
+void SerialDevice::ExpireTimers(Clock::time_point now) {
+  // A read or write whose time is up ends successfully with what it moved.
+  while (!reads_.empty()) {
+    std::optional<Clock::time_point> deadline = reads_.front().NextDeadline();
+    if (!deadline || *deadline > now) break;
+    FinishRead(0);
+    ServeReads(now);
+  }
+  while (!writes_.empty()) {
+    const PendingWrite& write = writes_.front();
+    if (!write.deadline || *write.deadline > now) break;
+    FinishWrite(0);
+    ServeWrites(now);
+  }
+}
+
+void SerialDevice::CheckDrained(Clock::time_point now) {
+  if (!awaitingDrain_ || !writes_.empty() || txChar_) return;
+  if (drainCheck_ && *drainCheck_ > now) return;
+  int queued = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+    awaitingDrain_ = false;
+    drainCheck_.reset();
+    Raise(kEvTxEmpty);
+    return;
+  }
+  // The driver still sends: look again when, at the line's speed, it should
+  // have finished.
+  const std::uint64_t us = std::uint64_t{static_cast<unsigned>(queued)} *
+                           BitsPerChar(dcb_) * 1000000u /
+                           std::max<std::uint32_t>(dcb_.BaudRate, 1);
+  drainCheck_ =
+      now + std::chrono::microseconds(std::max<std::uint64_t>(us, 1000));
+}
+
+// ---------------------------------------------------------------------------
+// Endings.
+
+void SerialDevice::Raise(std::uint32_t events) {
+  events &= mask_;
+  if (events == 0) return;
+  if (wait_) {
+    *wait_->mask = events;
+    wait_->done.Finish(0, 0);
+    wait_.reset();
+    finished_.notify_all();
+  } else {
+    history_ |= events;
+  }
+}
+
+void SerialDevice::FinishRead(std::uint32_t status) {
+  PendingRead& read = reads_.front();
+  // A read that got bytes before the device went away keeps them.
+  if (status != 0 && status != kErrorOperationAborted && read.got > 0)
+    status = 0;
+  read.done.Finish(status, read.got);
+  reads_.pop_front();
+  finished_.notify_all();
+}
+
+void SerialDevice::FinishWrite(std::uint32_t status) {
+  PendingWrite& write = writes_.front();
+  write.done.Finish(status, write.sent);
+  writes_.pop_front();
+  finished_.notify_all();
+  if (writes_.empty() && status == 0 && (mask_ & kEvTxEmpty)) {
+    awaitingDrain_ = true;
+    drainCheck_.reset();
+    CheckDrained(Clock::now());
+  }
+}
+
+void SerialDevice::AbortAll(std::uint32_t status) {
+  while (!reads_.empty()) FinishRead(status);
+  while (!writes_.empty()) FinishWrite(status);
+  if (wait_) {
+    *wait_->mask = 0;
+    wait_->done.Finish(status, 0);
+    wait_.reset();
+    finished_.notify_all();
+  }
+}
+
+void SerialDevice::MarkDead(int error) {
+  if (dead_) return;
+  dead_ = error;
+  AbortAll(static_cast<std::uint32_t>(error));
+}
+
+std::uint32_t SerialDevice::LineErrors() {
+  std::uint32_t errors = errors_;
+  errors_ = 0;
+  LineCounters now{};
+  if (hasCounters_ && ReadLineCounters(fd_, &now)) {
+    errors |= ErrorsBetween(counters_, now);
+    counters_ = now;
+  }
+  return errors;
+}
+
+void SerialDevice::OnLineChange(std::uint32_t events) {
+  Lock lock(mutex_);
+  if (!closed_) Raise(events);
+}
+
+}  // namespace comm::posix

@@ -1,0 +1,133 @@
+// One open terminal device behind a comm handle: the Win32 serial calls
+// carried out on it. A background thread per device waits in poll() for
+// input, output room, wake-ups and the next timeout, and ends overlapped
+// reads, writes and event waits as Windows' serial driver would.
+//
+// Every call returns 0 for success, kErrorIoPending for an operation that
+// goes on in the background, or an error number.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/comm_api.h"
+#include "platform/posix/device_claim.h"
+#include "platform/posix/input_filter.h"
+#include "platform/posix/kernel_objects.h"
+#include "platform/posix/line_watch.h"
+#include "platform/posix/overlapped_ops.h"
+
+namespace comm::posix {
+
+class SerialDevice final : public KernelObject {
+ public:
+  // Opens the terminal at `path` (only a terminal: anything else fails as
+  // not found). `exclusive` keeps every other opener out.
+  static std::shared_ptr<SerialDevice> Open(const std::string& path,
+                                            std::uint32_t access,
+                                            bool exclusive,
+                                            std::uint32_t* error);
+  ~SerialDevice() override;
+  void OnClose() override;
+
+  std::uint32_t Setup(std::uint32_t inQueue, std::uint32_t outQueue);
+  std::uint32_t SetState(const Dcb& dcb);
+  std::uint32_t SetTimeouts(const CommTimeouts& timeouts);
+  std::uint32_t SetMask(std::uint32_t mask);
+  std::uint32_t WaitEvent(std::uint32_t* mask, Overlapped* ov);
+  std::uint32_t Read(void* buffer, std::uint32_t count, std::uint32_t* read,
+                     Overlapped* ov);
+  std::uint32_t Write(const void* buffer, std::uint32_t count,
+                      std::uint32_t* written, Overlapped* ov);
+  std::uint32_t Result(Overlapped* ov, std::uint32_t* transferred, bool wait);
+  std::uint32_t ClearError(std::uint32_t* errors, ComStat* stat);
+  std::uint32_t ModemStatus(std::uint32_t* status);
+  std::uint32_t Escape(std::uint32_t function);
+  std::uint32_t TransmitChar(std::uint8_t ch);
+  std::uint32_t Purge(std::uint32_t flags);
+
+  struct Private;  // lets Open construct
+
+  SerialDevice(Private, int fd, int wake);
+
+ private:
+  using Lock = std::unique_lock<std::mutex>;
+
+  // Issues an operation with a caller's record, or, without one, with a
+  // private record and waits for it (a synchronous call).
+  template <class Issue>
+  std::uint32_t Overlap(Overlapped* ov, std::uint32_t* count, Issue issue);
+  std::uint32_t CheckOpen() const;
+
+  void Run();
+  void Wake();
+  int PollTimeout(Clock::time_point now) const;
+
+  void PumpInput(Clock::time_point now);
+  void PumpOutput(Clock::time_point now);
+  bool WriteSome(PendingWrite& write);
+  void ServeReads(Clock::time_point now);
+  void ServeWrites(Clock::time_point now);
+  void ExpireTimers(Clock::time_point now);
+  void CheckDrained(Clock::time_point now);
+  void Raise(std::uint32_t events);
+  void MarkDead(int error);
+  void FinishRead(std::uint32_t status);
+  void FinishWrite(std::uint32_t status);
+  void AbortAll(std::uint32_t status);
+
+  std::size_t InputCount() const { return input_.size() - inputHead_; }
+  bool WantsInput() const;
+  void UpdateInputHold();
+  std::uint32_t LineErrors();
+  void OnLineChange(std::uint32_t events);
+
+  const int fd_;
+  const int wake_;
+  DeviceClaim claim_;
+  bool hasCounters_ = false;
+  bool hasModemLines_ = false;
+
+  mutable std::mutex mutex_;
+  std::condition_variable finished_;
+  bool closed_ = false;
+  bool stopping_ = false;
+  int dead_ = 0;  // the error a hung-up device reports
+
+  Dcb dcb_{};
+  CommTimeouts timeouts_{};
+  std::uint32_t inQueue_ = 4096;
+  std::uint32_t outQueue_ = 4096;
+  std::uint32_t mask_ = 0;
+  std::uint32_t history_ = 0;   // events seen while no wait was pending
+  std::uint32_t errors_ = 0;    // CE_* bits since the last ClearCommError
+  bool outputStopped_ = false;  // SETXOFF in force
+  bool inputHeld_ = false;
+  bool wasAbove80_ = false;
+  bool awaitingDrain_ = false;
+  std::optional<Clock::time_point> drainCheck_;
+  std::optional<std::uint8_t> txChar_;
+
+  InputFilter filter_;
+  std::vector<std::uint8_t> input_;
+  std::size_t inputHead_ = 0;
+  std::deque<PendingRead> reads_;
+  std::deque<PendingWrite> writes_;
+  std::optional<PendingWait> wait_;
+
+  // Baselines of the kernel's line counters: for ClearCommError, and for
+  // the EV_ERR events.
+  LineCounters counters_{};
+  LineCounters eventCounters_{};
+  LineWatch lineWatch_;
+  std::thread thread_;
+};
+
+}  // namespace comm::posix

@@ -1,0 +1,18 @@
+// Tries to open \\.\COM<n> through the backend, as a second process would;
+// exits with 0 when it could, else with the error number.
+#include <string>
+
+#include "platform/comm_api.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 255;
+  std::string ascii = std::string("\\\\.\\COM") + argv[1];
+  comm::CommApi& api = comm::PlatformApi();
+  comm::Handle h =
+      api.CreateFileW(std::u16string(ascii.begin(), ascii.end()),
+                      comm::kGenericRead | comm::kGenericWrite, 0,
+                      comm::kOpenExisting, comm::kFileFlagOverlapped);
+  if (h == comm::kInvalidHandle) return static_cast<int>(api.GetLastError());
+  api.CloseHandle(h);
+  return 0;
+}
