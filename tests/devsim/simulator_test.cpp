@@ -1,0 +1,274 @@
+// The simulator on a real pseudo-terminal, driven by a host written here:
+// a small image and short minimums keep each run well under a second.
+#include "simulator.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using devsim::BootState;
+using devsim::EndReason;
+using devsim::Report;
+
+constexpr auto kBound = 5s;  // no wait in these tests lasts longer
+
+// Waits until ready() holds or kBound passes.
+template <typename F>
+bool WaitFor(F ready) {
+  const auto until = std::chrono::steady_clock::now() + kBound;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// The host's end: opens the port through the link, raw.
+class Host {
+ public:
+  explicit Host(const fs::path& link)
+      : fd_(::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    termios mode{};
+    if (fd_ >= 0 && ::tcgetattr(fd_, &mode) == 0) {
+      ::cfmakeraw(&mode);
+      ::tcsetattr(fd_, TCSANOW, &mode);
+    }
+  }
+  ~Host() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+  // A whole write, or -1 with errno.
+  ssize_t Write(const void* data, std::size_t size) {
+    return ::write(fd_, data, size);
+  }
+  void Send(const std::vector<std::uint8_t>& image, std::size_t from,
+            std::size_t size) {
+    ASSERT_EQ(Write(image.data() + from, size), static_cast<ssize_t>(size));
+  }
+
+ private:
+  int fd_;
+};
+
+void Sleep(double ms) {
+  std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
+}
+
+class SimulatorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/devsim-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    for (std::size_t i = 0; i < 3 * 128; ++i) {
+      image_.push_back(static_cast<std::uint8_t>(i * 7 + 1));
+    }
+    config_.port = 7;
+    config_.dosdevices = dir_ / "dosdevices";
+    config_.ready_file = dir_ / "ready";
+    config_.image = image_;
+    config_.minimums.after_boot_ms = 60;
+    config_.minimums.before_write_ms = 8;
+    config_.minimums.after_block_ms = 25;
+    config_.settle_ms = 50;
+    config_.timeout_ms = 5000;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path Link() const { return config_.dosdevices / "com7"; }
+
+  // Starts the simulator on its own thread and waits for its link.
+  void Start() {
+    simulator_ = std::make_unique<devsim::Simulator>(config_);
+    run_ = std::async(std::launch::async, [this] { return simulator_->Run(); });
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(config_.ready_file); }));
+  }
+  Report Finish() {
+    EXPECT_EQ(run_.wait_for(kBound), std::future_status::ready);
+    return run_.get();
+  }
+
+  // Boot command, then the image in blocks of four writes with the given
+  // pauses.
+  void Flash(Host& host, double boot_pause, double write_pause,
+             double block_pause) {
+    ASSERT_EQ(host.Write("BootUp@", 7), 7);
+    Sleep(boot_pause);
+    for (std::size_t block = 0; block < image_.size() / 128; ++block) {
+      for (std::size_t w = 0; w < 4; ++w) {
+        Sleep(write_pause);
+        host.Send(image_, block * 128 + w * 32, 32);
+      }
+      Sleep(block_pause);
+    }
+  }
+
+  fs::path dir_;
+  std::vector<std::uint8_t> image_;
+  devsim::SimulatorConfig config_;
+  std::unique_ptr<devsim::Simulator> simulator_;
+  std::future<Report> run_;
+};
+
+TEST_F(SimulatorTest, PacedUpdateArrivesIntactAndPasses) {
+  Start();
+  EXPECT_EQ(fs::read_symlink(Link()), simulator_->SlavePath());
+  {
+    Host host(Link());
+    ASSERT_TRUE(host.ok());
+    Flash(host, 120, 16, 50);
+  }
+  const Report report = Finish();
+  EXPECT_EQ(report.boot, BootState::kReceived);
+  EXPECT_EQ(report.end, EndReason::kComplete);
+  EXPECT_EQ(report.bytes_received, image_.size());
+  EXPECT_TRUE(report.intact);
+  EXPECT_EQ(report.received_sha256, report.expected_sha256);
+  EXPECT_EQ(report.analysis.writes.size(), 12u);
+  EXPECT_TRUE(report.analysis.below.empty()) << devsim::FormatText(report);
+  EXPECT_TRUE(report.Passed());
+  EXPECT_FALSE(fs::is_symlink(Link()));
+  EXPECT_FALSE(fs::exists(config_.ready_file));
+}
+
+TEST_F(SimulatorTest, HurriedWritesAreListedBelowTheirMinimum) {
+  Start();
+  {
+    Host host(Link());
+    ASSERT_TRUE(host.ok());
+    Flash(host, 120, 0, 50);
+  }
+  const Report report = Finish();
+  EXPECT_TRUE(report.intact);
+  EXPECT_FALSE(report.analysis.below.empty());
+  EXPECT_FALSE(report.Passed());
+  const std::string text = devsim::FormatText(report);
+  EXPECT_NE(text.find("BELOW MINIMUM:"), std::string::npos) << text;
+  EXPECT_NE(devsim::FormatJson(report).find("\"passed\": false"),
+            std::string::npos);
+}
+
+TEST_F(SimulatorTest, VanishAfterUnplugsTheHostsPort) {
+  config_.vanish_after = 64;
+  Start();
+  Host host(Link());
+  ASSERT_TRUE(host.ok());
+  ASSERT_EQ(host.Write("BootUp@", 7), 7);
+  ASSERT_EQ(host.Write(image_.data(), 64), 64);
+  const Report report = Finish();
+  EXPECT_EQ(report.end, EndReason::kVanished);
+  EXPECT_EQ(report.bytes_received, 64u);
+  EXPECT_FALSE(report.intact);
+  EXPECT_FALSE(fs::is_symlink(Link()));
+  errno = 0;
+  EXPECT_EQ(host.Write(image_.data(), 32), -1);
+  EXPECT_EQ(errno, EIO);
+}
+
+TEST_F(SimulatorTest, StopReadingLeavesTheHostNoRoomToWrite) {
+  config_.stop_reading = true;
+  Start();
+  Host host(Link());
+  ASSERT_TRUE(host.ok());
+  ASSERT_EQ(host.Write("BootUp@", 7), 7);
+  ASSERT_TRUE(WaitFor([&] {
+    pollfd writable{host.fd(), POLLOUT, 0};
+    return ::poll(&writable, 1, 0) == 0;
+  }));
+  simulator_->Stop();
+  const Report report = Finish();
+  EXPECT_EQ(report.boot, BootState::kReceived);
+  EXPECT_EQ(report.end, EndReason::kSignal);
+  EXPECT_EQ(report.bytes_received, 0u);
+}
+
+TEST_F(SimulatorTest, ChatterReachesTheHost) {
+  config_.chatter = true;
+  config_.chatter_period_ms = 5;
+  Start();
+  Host host(Link());
+  ASSERT_TRUE(host.ok());
+  std::string heard;
+  ASSERT_TRUE(WaitFor([&] {
+    char buffer[64];
+    pollfd readable{host.fd(), POLLIN, 0};
+    if (::poll(&readable, 1, 0) == 1) {
+      const ssize_t n = ::read(host.fd(), buffer, sizeof buffer);
+      if (n > 0) heard.append(buffer, static_cast<std::size_t>(n));
+    }
+    return heard.find("chatter\r\n") != std::string::npos;
+  }));
+  simulator_->Stop();
+  EXPECT_GT(Finish().chatter_bytes_sent, 0u);
+}
+
+TEST_F(SimulatorTest, RefusedBootRecordsNothing) {
+  config_.refuse_boot = true;
+  config_.timeout_ms = 300;
+  Start();
+  Host host(Link());
+  ASSERT_TRUE(host.ok());
+  ASSERT_EQ(host.Write("xxBootUp@", 9), 9);
+  ASSERT_EQ(host.Write(image_.data(), 32), 32);
+  const Report report = Finish();
+  EXPECT_EQ(report.boot, BootState::kRefused);
+  EXPECT_EQ(report.end, EndReason::kTimeout);
+  EXPECT_EQ(report.bytes_received, 0u);
+  EXPECT_NE(devsim::FormatText(report).find("refused"), std::string::npos);
+}
+
+TEST_F(SimulatorTest, LinkAppearsOnlyAfterTheDelay) {
+  config_.appear_after_ms = 150;
+  simulator_ = std::make_unique<devsim::Simulator>(config_);
+  const auto start = std::chrono::steady_clock::now();
+  run_ = std::async(std::launch::async, [this] { return simulator_->Run(); });
+  ASSERT_TRUE(WaitFor([&] { return fs::is_symlink(Link()); }));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+  EXPECT_TRUE(fs::exists(config_.ready_file));
+  simulator_->Stop();
+  EXPECT_EQ(Finish().boot, BootState::kNone);
+}
+
+// A comN link that is not ours stays, unless forced; a dangling link into
+// /dev/pts is a leftover and is replaced.
+TEST_F(SimulatorTest, ExistingLinksAreRespected) {
+  fs::create_directories(config_.dosdevices);
+  fs::create_symlink("/dev/ttyUSB0", Link());
+  {
+    devsim::Simulator simulator(config_);
+    EXPECT_THROW(simulator.Run(), std::runtime_error);
+    EXPECT_EQ(fs::read_symlink(Link()), "/dev/ttyUSB0");
+  }
+  const auto runs_with_own_link = [&] {
+    Start();
+    EXPECT_EQ(fs::read_symlink(Link()), simulator_->SlavePath());
+    simulator_->Stop();
+    Finish();
+    EXPECT_FALSE(fs::is_symlink(Link()));
+  };
+  config_.force = true;
+  runs_with_own_link();
+
+  config_.force = false;
+  fs::create_symlink("/dev/pts/999999", Link());
+  runs_with_own_link();
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+// Command line of dov-devsim.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "simulator.h"
+
+namespace devsim {
+
+enum ExitCode : int {
+  kExitPassed = 0,  // image intact, no pause below its minimum
+  kExitFailed = 1,  // anything else the device saw
+  kExitUsage = 2,
+  kExitSetup = 3,  // no pseudo-terminal or no link
+};
+
+struct CommandLine {
+  SimulatorConfig config;  // without image and DOS-device directory
+  bool json = false;
+  std::string report_file;
+  bool help = false;
+};
+
+extern const char* const kUsage;
+
+// args excludes the program name. On a mistake returns nothing and sets
+// error.
+std::optional<CommandLine> ParseCommandLine(
+    const std::vector<std::string>& args, std::string& error);
+
+}  // namespace devsim

@@ -1,0 +1,39 @@
+// What the simulated device saw in one run, and its verdict, as text for
+// people and as JSON for scripts.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "gap_analysis.h"
+
+namespace devsim {
+
+enum class BootState { kNone, kReceived, kRefused };
+
+enum class EndReason { kComplete, kTimeout, kSignal, kVanished };
+
+struct Report {
+  int port = 0;
+  std::string link;  // the comN link the host opens
+  BootState boot = BootState::kNone;
+  EndReason end = EndReason::kTimeout;
+  std::size_t bytes_received = 0;  // image bytes after the boot command
+  std::size_t bytes_expected = 0;
+  std::string received_sha256;
+  std::string expected_sha256;
+  bool intact = false;
+  std::size_t chatter_bytes_sent = 0;
+  Minimums minimums;
+  Analysis analysis;
+
+  // The update reached the device whole and correctly paced.
+  bool Passed() const {
+    return boot == BootState::kReceived && intact && analysis.PacingOk();
+  }
+};
+
+std::string FormatText(const Report& report);
+std::string FormatJson(const Report& report);
+
+}  // namespace devsim
