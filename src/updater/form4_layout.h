@@ -20,9 +20,9 @@ inline constexpr const char16_t* kCaption = u"Orvik Ruz ZID OROVIV V1.0.1";
 inline constexpr int kClientWidth = 268;
 inline constexpr int kClientHeight = 111;
 inline constexpr TFontSpec kFont{u"Tahoma", 11, false};
-// Faces with Tahoma's metrics, tried in order where Tahoma is missing.
-inline constexpr const char16_t* kFallbackFaces[] = {u"DejaVu Sans",
-                                                     u"Liberation Sans"};
+// Faces close to Tahoma's widths, tried in order where Tahoma is missing.
+inline constexpr const char16_t* kFallbackFaces[] = {u"Liberation Sans",
+                                                     u"DejaVu Sans"};
 
 inline constexpr TRect kProgressBar1{8, 8, 255, 17};
 

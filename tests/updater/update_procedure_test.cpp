@@ -92,10 +92,11 @@ TEST_F(UpdaterTest, NextUpdateClosesThePortFirstAndTakesThePortChosenBefore) {
   Press();
   const std::uint32_t start = ticks.now;
   const std::size_t before = timeline.Events().size();
-  // Early in the update the user picks COM12; after the port is named, 5.
+  // Early in the update the user picks COM12; after the port is named (some
+  // 2,000 ms in), 5.
   idle.at = [&](std::uint32_t now) {
     if (now == start + 100) Select(12);
-    if (now == start + 1600) Select(5);
+    if (now == start + 2500) Select(5);
   };
   Press();
 
@@ -152,10 +153,10 @@ TEST_P(UpdateFailureTest, StopsAtTheFailingStepAndTheNextPressWorks) {
   }
   EXPECT_FALSE(form4->Update().Running());
 
-  // The failure is over: the next press runs a whole update.
+  // The failure is over (a reopened device takes whole writes again): the
+  // next press runs a whole update.
   comm.ClearFailures();
   comm.SetDeviceExists(u"\\\\.\\COM3", true);
-  comm.SetWriteMode(comm::FakeComm::WriteMode::kComplete);
   comm.ShortWrite(0, 0);
   const std::size_t writesAfter = Writes().size();
   Press();

@@ -44,6 +44,10 @@ class Timeline {
     std::lock_guard lock(mutex_);
     return events_;
   }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
   std::vector<Event> Named(const std::string& what) const {
     std::vector<Event> found;
     for (const Event& e : Events())
@@ -182,6 +186,7 @@ class UpdaterTest : public ::testing::Test {
           shown.emplace_back(message, caption);
         });
     app.SetTitle(u"ROZ ERUVORU");
+    timeline.Clear();  // what the dialog did while it was made
   }
 
   // A press of "Update", dispatched as the dialog does.
