@@ -3,6 +3,7 @@
 #include "cport/comport.h"
 #include "framework/application.h"
 #include "framework/text.h"
+#include "updater/device_port.h"
 #include "updater/form4_layout.h"
 
 namespace dov {
@@ -20,31 +21,12 @@ TForm4::TForm4(TControls controls, TPlatform platform)
   controls_.UpDown1.SetRange(form4::kPortMin, form4::kPortMax);
 }
 
-// The device's line: 115200 baud, 8 data bits, no parity, one stop bit, no
-// flow control with DTR and RTS held off, every line event watched, and
-// received bytes reported to ComPort1RxChar. Read as stored settings, so
-// nothing reaches a device; the port opens at the first update.
+// The device's line, with received bytes going to ComPort1RxChar.
 void TForm4::ConfigureComPort1() {
-  cport::TComPort& port = *ComPort1;
-  port.BeginLoading();
-  port.SetBaudRate(cport::br115200);
-  port.SetDataBits(cport::dbEight);
-  port.Parity().SetBits(cport::prNone);
-  port.SetStopBits(cport::sbOneStopBit);
-  cport::TComFlowControl& flow = port.FlowControl();
-  flow.SetOutCTSFlow(false);
-  flow.SetOutDSRFlow(false);
-  flow.SetControlDTR(cport::dtrDisable);
-  flow.SetControlRTS(cport::rtsDisable);
-  flow.SetXonXoffOut(false);
-  flow.SetXonXoffIn(false);
-  port.SetEvents(cport::kAllComEvents);
-  port.SetTriggersOnRxChar(true);
-  port.SetOnRxChar([this](fw::TObject* sender, std::int32_t count) {
+  ConfigureDevicePort(*ComPort1);
+  ComPort1->SetOnRxChar([this](fw::TObject* sender, std::int32_t count) {
     ComPort1RxChar(sender, count);
   });
-  port.SetPort(u"COM3");
-  port.EndLoading();
 }
 
 void TForm4::FormShow(fw::TObject*) {
@@ -59,8 +41,7 @@ void TForm4::UpDown1Changing(fw::TObject*, bool&) {
 }
 
 void TForm4::ComPort1RxChar(fw::TObject*, std::int32_t Count) {
-  std::u16string dropped;
-  ComPort1->ReadStr(dropped, Count);
+  DropReceived(*ComPort1, Count);
 }
 
 void TForm4::Button8Click(fw::TObject*) { update_.Run(); }
