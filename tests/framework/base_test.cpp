@@ -5,8 +5,10 @@
 
 #include "framework/component.h"
 #include "framework/exception.h"
+#include "framework/os_error.h"
 #include "framework/persistent.h"
 #include "framework/set.h"
+#include "platform/comm_api.h"
 
 namespace {
 
@@ -48,6 +50,21 @@ TEST(ExceptionTest, WhatIsTheUtf8Message) {
   e.SetMessage(u"other");
   EXPECT_EQ(e.Message(), u"other");
   EXPECT_STREQ(e.what(), "other");
+}
+
+TEST(OSErrorTest, DescriptionOfAnErrorNumber) {
+  EXPECT_EQ(fw::OSErrorDescription(0), u"A call to an OS function failed");
+  const std::u16string text = fw::SysErrorMessage(2);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(fw::OSErrorDescription(2), u"System Error.  Code: 2.\r\n" + text);
+
+  comm::Api().SetLastError(2);
+  try {
+    fw::RaiseLastOSError();
+  } catch (const fw::EOSError& e) {
+    EXPECT_EQ(e.ErrorCode(), 2u);
+    EXPECT_EQ(e.Message(), fw::OSErrorDescription(2));
+  }
 }
 
 class TTimeouts : public TPersistent {
