@@ -48,7 +48,7 @@ class TThread : public TObject {
   bool Finished() const { return finished_; }
   // Raises EThread "Thread Error: <system text> (<code>)" on failure.
   void SetPriority(int priority);
-  // The exception that left Execute, if any.
+  // The exception that left Execute, if any, once the thread has finished.
   std::exception_ptr FatalException() const;
   std::uint32_t ReturnValue() const { return returnValue_; }
 
