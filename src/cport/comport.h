@@ -13,6 +13,7 @@
 #include "cport/comlink.h"
 #include "cport/errors.h"
 #include "cport/event_mask.h"
+#include "cport/port_window.h"
 #include "cport/settings.h"
 #include "cport/types.h"
 #include "framework/component.h"
@@ -277,6 +278,23 @@ class TCustomComPort : public fw::TComponent {
   void HandleCTSChange();
   void HandleDSRChange();
   void HandleRLSDChange();
+
+  // Handling of the events the event thread reports; each tells the links
+  // and fires the port's event as the event calls for.
+  void HandleRxChar();
+  void HandleTxEmpty();
+  void HandleRxFlag();
+  void HandleBreak();
+  void HandleRing();
+  void HandleError();
+  void HandleRx80Full();
+  // The handling of one reported event.
+  void HandleEvent(TComEvent Event);
+  // Reads Count bytes itself and hands them to OnRxBuf and to the links
+  // with OnRxBuf; whether it did read.
+  bool DeliverRxBuf(std::int32_t Count);
+  // Message handler of the hidden window (smWindowSync).
+  void PortWindowProc(TMessage& Message);
 
   // Start and stop of the event thread, for Open and Close.
   void StartEventThread();

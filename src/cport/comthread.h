@@ -1,13 +1,60 @@
 // The port's event thread: while the port is open with a non-empty Events
-// set, it waits for the driver's line events and delivers them as the
-// port's notifications.
+// set, it waits for the driver's line events and delivers each report as
+// the port's notifications, on the thread that SyncMethod names.
 #pragma once
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "cport/types.h"
+#include "framework/handle.h"
+#include "framework/thread.h"
 
 namespace cport {
 
-class TComThread {
+class TCustomComPort;
+
+// The order in which the events of one report are handled (and, in window
+// mode, sent as messages).
+inline constexpr std::array<TComEvent, 10> kEventOrder = {
+    evError, evRxChar, evTxEmpty, evBreak, evRing,
+    evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
+
+class TComThread : public fw::TThread {
  public:
-  virtual ~TComThread() = default;
+  // Creates the thread for `AComPort` on the opening thread, sets its
+  // priority from EventThreadPriority and the driver's event mask from
+  // Events, then starts it. Raises fw::EThread when the thread cannot be
+  // made or its priority cannot be set.
+  static std::unique_ptr<TComThread> Create(TCustomComPort* AComPort);
+  // Asks the thread to stop and returns once it has ended; meanwhile a
+  // delivery already under way still runs.
+  ~TComThread() override;
+
+  std::u16string ClassName() const override { return u"TComThread"; }
+
+ protected:
+  void Execute() override;
+
+ private:
+  explicit TComThread(TCustomComPort* AComPort);
+
+  void SignalStop();
+  void DeliverEvents();
+  void SendEventMessages();
+  void RunEventHandlers();
+  // Closes the stop event; it is not used after that.
+  void CloseStopEvent();
+
+  TCustomComPort* FComPort;
+  // The stop event is closed by the thread as it ends, and set by the
+  // owner's thread: the lock keeps a closed handle from being set.
+  std::mutex FStopLock;
+  std::optional<fw::OwnedHandle> FStopEvent;
+  TComEvents FEvents;
+  bool FStarted = false;
 };
 
 }  // namespace cport

@@ -1,0 +1,101 @@
+// A port with its event thread on the fake comm API; the test's thread plays
+// the UI thread. Every wait has a bound.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/sent_message.h"
+#include "framework/synchronize.h"
+#include "port_fixture.h"
+
+namespace cport::testing {
+
+using namespace std::chrono_literals;
+
+// Runs queued calls and sent messages on the UI thread until `done` holds or
+// `bound` passes; whether it held.
+inline bool PumpUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds bound = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 5);
+    fw::CheckSynchronize();
+    fw::PumpSentMessages();
+  }
+  return true;
+}
+
+// Runs queued calls and sent messages for `span`.
+inline void PumpFor(std::chrono::milliseconds span) {
+  PumpUntil([] { return false; }, span);
+}
+
+class EventTest : public PortTest {
+ protected:
+  EventTest() {
+    fw::InitMainThread();
+    port.SetEvents(kAllComEvents);
+  }
+  ~EventTest() override { port.Close(); }
+
+  // Appends to the log; handlers may run on another thread (smNone).
+  void Log(std::string entry) {
+    std::lock_guard guard(logLock);
+    log.push_back(std::move(entry));
+  }
+  std::vector<std::string> Logged() {
+    std::lock_guard guard(logLock);
+    return log;
+  }
+  std::size_t LogSize() { return Logged().size(); }
+  void ClearLog() {
+    std::lock_guard guard(logLock);
+    log.clear();
+  }
+
+  // Logs every port notification by the name of its event.
+  void LogAllEvents() {
+    port.SetOnError([this](fw::TObject*, TComErrors) { Log("error"); });
+    port.SetOnRxChar([this](fw::TObject*, std::int32_t count) {
+      std::u16string drop;
+      port.ReadStr(drop, count);
+      Log("rxchar " + std::to_string(count));
+    });
+    port.SetOnTxEmpty([this](fw::TObject*) { Log("txempty"); });
+    port.SetOnBreak([this](fw::TObject*) { Log("break"); });
+    port.SetOnRing([this](fw::TObject*) { Log("ring"); });
+    port.SetOnCTSChange(
+        [this](fw::TObject*, bool on) { Log("cts " + std::to_string(on)); });
+    port.SetOnDSRChange(
+        [this](fw::TObject*, bool on) { Log("dsr " + std::to_string(on)); });
+    port.SetOnRxFlag([this](fw::TObject*) { Log("rxflag"); });
+    port.SetOnRLSDChange(
+        [this](fw::TObject*, bool on) { Log("rlsd " + std::to_string(on)); });
+    port.SetOnRx80Full([this](fw::TObject*) { Log("rx80full"); });
+  }
+
+  // True while a marshalled call waits for the UI thread.
+  static bool CallQueued() {
+    return comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0) ==
+           comm::kWaitObject0;
+  }
+
+  std::mutex logLock;
+};
+
+// The driver bits of every event, and the log each one gives when handled
+// with `LogAllEvents`, the input queue holding two bytes, a frame error, CTS
+// on and the other lines off.
+inline constexpr std::uint32_t kAllEventBits = 0x05FF;
+inline const std::vector<std::string> kAllEventsLogged = {
+    "error", "rxchar 2", "txempty", "break",  "ring",
+    "cts 1", "dsr 0",    "rxflag",  "rlsd 0", "rx80full"};
+
+}  // namespace cport::testing
