@@ -117,5 +117,171 @@ TEST_F(EventTest, CloseRunsADeliveryAlreadyQueuedWhileStillConnected) {
   EXPECT_EQ(fake.InputQueued(), 0u);
 }
 
+// Received characters that the port reads itself: with TriggersOnRxChar
+// off, or for a link that takes whole buffers.
+TEST_F(EventTest, ThePortReadsTheBufferForOnRxBufReaders) {
+  struct Case {
+    const char* name;
+    bool triggers;
+    bool linkReadsBuffers;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"flag off", false, false, {"link rx 1", "link rx 0", "port abc"}},
+      {"link",
+       true,
+       true,
+       {"link rx 1", "link rx 0", "port abc", "link abc same"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::uint8_t* portBuffer = nullptr;
+    port.SetOnRxBuf(
+        [&](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
+          portBuffer = buffer;
+          Log("port " + std::string(buffer, buffer + count));
+        });
+    port.SetOnRxChar([&](fw::TObject*, std::int32_t) { Log("rxchar"); });
+    // The port's own read tells the links the queue is empty (OnRx false).
+    TComLink link;
+    link.SetOnRx(
+        [&](fw::TObject*, bool on) { Log("link rx " + std::to_string(on)); });
+    if (c.linkReadsBuffers)
+      link.SetOnRxBuf(
+          [&](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
+            Log("link " + std::string(buffer, buffer + count) +
+                (buffer == portBuffer ? " same" : " other"));
+          });
+    port.SetTriggersOnRxChar(c.triggers);
+    port.RegisterLink(&link);
+    EXPECT_FALSE(port.TriggersOnRxChar());
+    port.Open();
+    ClearLog();
+    fake.Receive("abc");
+    ASSERT_TRUE(PumpUntil([&] { return LogSize() >= c.expected.size(); }));
+    PumpFor(20ms);
+    EXPECT_THAT(Logged(), ElementsAreArray(c.expected));
+    EXPECT_EQ(fake.InputQueued(), 0u);
+    port.Close();
+    port.UnRegisterLink(&link);
+    port.SetTriggersOnRxChar(true);
+    port.SetOnRxBuf(nullptr);
+  }
+}
+
+TEST_F(EventTest, ALinkWithOnRxBufLocksTriggersOnRxChar) {
+  TComLink link;
+  link.SetOnRxBuf([](fw::TObject*, const std::uint8_t*, std::int32_t) {});
+  port.RegisterLink(&link);
+  EXPECT_FALSE(port.TriggersOnRxChar());
+  EComPort e = Raised([&] { port.SetTriggersOnRxChar(true); });
+  EXPECT_EQ(e.Code(), 22);
+  EXPECT_EQ(Text(e), "A component is linked to OnRxBuf event");
+  port.UnRegisterLink(&link);
+}
+
+// OnRxBuf sees only the bytes the read returned, never the stale rest of a
+// buffer sized by the earlier count; a read that returns none calls nothing.
+TEST_F(EventTest, OnRxBufGetsOnlyTheBytesActuallyRead) {
+  struct Case {
+    std::int32_t takenFirst;  // by a link's OnRx, before the port reads
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {2, {"port cde"}},
+      {5, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.takenFirst);
+    TComLink link;
+    link.SetOnRx([&](fw::TObject*, bool on) {
+      std::uint8_t taken[8];
+      if (on) port.Read(taken, c.takenFirst);
+    });
+    port.RegisterLink(&link);
+    port.SetTriggersOnRxChar(false);
+    port.SetOnRxBuf(
+        [&](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
+          Log("port " + std::string(buffer, buffer + count));
+        });
+    port.SetOnRxChar([&](fw::TObject*, std::int32_t) { Log("rxchar"); });
+    port.SetOnRing([&](fw::TObject*) { Log("ring"); });
+    port.Open();
+    ClearLog();
+    fake.Receive("abcde");
+    fake.RaiseEvents(comm::kEvRing);  // marks the end of the handling
+    ASSERT_TRUE(PumpUntil([&] {
+      const auto logged = Logged();
+      return !logged.empty() && logged.back() == "ring";
+    }));
+    std::vector<std::string> logged = Logged();
+    logged.pop_back();
+    EXPECT_THAT(logged, ElementsAreArray(c.expected));
+    port.Close();
+    port.UnRegisterLink(&link);
+  }
+}
+
+TEST_F(EventTest, AnExceptionFromOnRxCharEndsNotificationsUntilReopened) {
+  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
+    Log("rxchar " + std::to_string(count));
+    throw std::runtime_error("handler failed");
+  });
+  port.Open();
+  fake.Receive("a");
+  ASSERT_TRUE(PumpUntil([&] { return LogSize() == 1; }));
+  // The thread has ended without arming another wait: later bytes are
+  // never reported.
+  fake.Receive("b");
+  PumpFor(50ms);
+  EXPECT_EQ(LogSize(), 1u);
+  EXPECT_FALSE(fake.WaitPending());
+  EXPECT_NO_THROW(port.Close());
+  EXPECT_FALSE(port.Connected());
+
+  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
+    Log("rxchar " + std::to_string(count));
+    std::uint8_t drop[8];
+    port.Read(drop, count);
+  });
+  port.Open();
+  fake.Receive("cd");
+  ASSERT_TRUE(PumpUntil([&] { return LogSize() == 2; }));
+  EXPECT_EQ(Logged()[1], "rxchar 2");
+}
+
+// A wait the driver refuses at once leaves the thread blocked, not spinning
+// on its wait event, and Close still ends it.
+TEST_F(EventTest, ARefusedWaitNeitherSpinsNorBlocksClose) {
+  fake.FailAlways("WaitCommEvent", comm::kErrorGenFailure);
+  port.Open();
+  ASSERT_TRUE(WaitUntil([&] { return !fake.Calls("WaitCommEvent").empty(); }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(fake.Calls("WaitCommEvent").size(), 1u);
+  EXPECT_TRUE(fake.Calls("GetOverlappedResult").empty());
+  port.Close();
+  EXPECT_FALSE(port.Connected());
+}
+
+// smNone runs the handling on the event thread itself.
+TEST_F(EventTest, WithoutSynchronisationTheEventThreadHandlesTheReport) {
+  port.SetSyncMethod(smNone);
+  LogAllEvents();
+  std::atomic<bool> onUiThread{true};
+  port.SetOnRx80Full([&](fw::TObject*) {
+    onUiThread = fw::IsMainThread();
+    Log("rx80full");
+  });
+  port.Open();
+  ClearLog();
+  fake.SetLineErrors(comm::kCeFrame);
+  fake.SetModemStatus(comm::kMsCtsOn);
+  fake.Receive("ab");  // reported with the rest when the wait is armed
+  fake.RaiseEvents(kAllEventBits & ~comm::kEvRxChar);
+  ASSERT_TRUE(WaitUntil([&] { return LogSize() >= 10; }));
+  EXPECT_FALSE(onUiThread);
+  port.Close();
+}
+
 }  // namespace
 }  // namespace cport::testing

@@ -62,12 +62,16 @@ FakeCall MakeCall(std::string name, Handle h,
 }
 
 bool IsComPath(std::u16string_view path) {
-  constexpr std::u16string_view kPrefix = u"\\\\.\\COM";
-  if (path.size() <= kPrefix.size() ||
+  // Device names are not case-sensitive.
+  constexpr std::u16string_view kPrefix = u"\\\\.\\";
+  if (path.size() <= kPrefix.size() + 3 ||
       path.substr(0, kPrefix.size()) != kPrefix)
     return false;
-  const std::u16string_view digits = path.substr(kPrefix.size());
-  return digits[0] != u'0' &&
+  const std::u16string_view com = path.substr(kPrefix.size(), 3);
+  const std::u16string_view digits = path.substr(kPrefix.size() + 3);
+  auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - 32 : c; };
+  return upper(com[0]) == u'C' && upper(com[1]) == u'O' &&
+         upper(com[2]) == u'M' && digits[0] != u'0' &&
          std::all_of(digits.begin(), digits.end(),
                      [](char16_t c) { return c >= u'0' && c <= u'9'; });
 }

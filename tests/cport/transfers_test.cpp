@@ -1,0 +1,241 @@
+// Overlapped and blocking transfers, text forms and the link signals.
+#include "port_fixture.h"
+
+namespace cport::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+// A port whose one link writes its transfer signals into the log.
+class TransferTest : public PortTest {
+ protected:
+  TransferTest() {
+    link.SetOnTx([this](fw::TObject*, bool on) {
+      log.push_back(on ? "Tx on" : "Tx off");
+    });
+    link.SetOnRx([this](fw::TObject*, bool on) {
+      log.push_back(on ? "Rx on" : "Rx off");
+    });
+    link.SetOnTxBuf(
+        [this](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
+          log.push_back("TxBuf " +
+                        std::string(reinterpret_cast<const char*>(buffer),
+                                    static_cast<std::size_t>(count)));
+        });
+    port.RegisterLink(&link);
+    OpenPort();
+  }
+  ~TransferTest() override { port.UnRegisterLink(&link); }
+
+  TComLink link;
+};
+
+TEST_F(TransferTest, WriteStrSendsExactlyTheBytesOfTheText) {
+  EXPECT_EQ(port.WriteStr(u"BootUp@"), 7);
+  EXPECT_THAT(fake.Written(),
+              ElementsAre(0x42, 0x6F, 0x6F, 0x74, 0x55, 0x70, 0x40));
+  EXPECT_THAT(fake.CallNames({"WriteFile"}), ElementsAre("WriteFile"));
+  EXPECT_THAT(log, ElementsAre("Tx on", "TxBuf BootUp@"));
+}
+
+TEST_F(TransferTest, EmptyTextIssuesNothing) {
+  EXPECT_EQ(port.WriteStr(u""), 0);
+  EXPECT_TRUE(fake.Calls("WriteFile").empty());
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(TransferTest, WriteReturnsWhatTheDriverTransferred) {
+  const std::vector<std::uint8_t> block(32, 0xA5);
+  EXPECT_EQ(port.Write(block.data(), 32), 32);
+  fake.SetWriteMode(comm::FakeComm::WriteMode::kShort, 20);
+  EXPECT_EQ(port.Write(block.data(), 32), 20);
+  EXPECT_EQ(fake.Written().size(), 52u);
+}
+
+TEST_F(TransferTest, PendingWriteCompletesLater) {
+  fake.SetWriteMode(comm::FakeComm::WriteMode::kPending);
+  PAsync async = nullptr;
+  AllocAsync(async);
+  EXPECT_EQ(port.WriteAsync("abcd", 4, async), 0);
+  EXPECT_FALSE(port.IsAsyncCompleted(async));
+  fake.CompleteWrites();
+  EXPECT_TRUE(port.IsAsyncCompleted(async));
+  EXPECT_EQ(port.WaitForAsync(async), 4);
+  EXPECT_EQ(fake.WrittenText(), "abcd");
+  EXPECT_THAT(log, ElementsAre("Tx on", "TxBuf abcd"));
+  ReleaseAsync(async);
+  EXPECT_EQ(async, nullptr);
+}
+
+TEST_F(TransferTest, AbortedWriteMakesTheWaitReportCode2) {
+  fake.SetWriteMode(comm::FakeComm::WriteMode::kPending);
+  PAsync async = nullptr;
+  AllocAsync(async);
+  port.WriteAsync("abcd", 4, async);
+  port.AbortAllAsync();
+  const EComPort e = Raised([&] { port.WaitForAsync(async); });
+  EXPECT_EQ(e.Code(), 2);
+  EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorOperationAborted));
+  EXPECT_TRUE(fake.Written().empty());
+  ReleaseAsync(async);
+}
+
+TEST_F(TransferTest, FreshRecordCompletesAtOnceWithNothing) {
+  PAsync async = nullptr;
+  AllocAsync(async);
+  EXPECT_TRUE(port.IsAsyncCompleted(async));
+  EXPECT_EQ(port.WaitForAsync(async), 0);
+  EXPECT_TRUE(log.empty());
+  ReleaseAsync(async);
+}
+
+TEST_F(TransferTest, ReadStrTakesWhatIsWaiting) {
+  fake.Receive("wxyz");
+  std::u16string text = u"old";
+  EXPECT_EQ(port.ReadStr(text, 10), 4);
+  EXPECT_EQ(text, u"wxyz");
+  EXPECT_THAT(log, ElementsAre("Rx off"));
+
+  EXPECT_EQ(port.ReadStr(text, 0), 0);
+  EXPECT_EQ(text, u"");
+  EXPECT_EQ(fake.Calls("ReadFile").size(), 1u);
+}
+
+TEST_F(TransferTest, ReadLeavingBytesQueuedSendsNoRxOff) {
+  fake.Receive("abcdef");
+  std::uint8_t buffer[4] = {};
+  EXPECT_EQ(port.Read(buffer, 4), 4);
+  EXPECT_THAT(buffer, ElementsAre('a', 'b', 'c', 'd'));
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(TransferTest, TextReadIsBinarySafeInTheAnsiCodePage) {
+  fake.Receive(std::string("\x00\x7F\x80\xFF", 4));
+  std::u16string text;
+  EXPECT_EQ(port.ReadStr(text, 4), 4);
+  EXPECT_EQ(text, std::u16string(u"\u0000\u007F\u0080\u00FF", 4));
+}
+
+// A read that has to wait leaves the text empty, never undefined
+// characters; the text is filled when the read completes.
+TEST_F(TransferTest, PendingTextReadFillsTheTextWhenItCompletes) {
+  TComTimeouts waiting;
+  waiting.SetReadInterval(0);
+  waiting.SetReadTotalConstant(1000);
+  port.SetTimeouts(waiting);
+  fake.Receive("ab");
+
+  PAsync async = nullptr;
+  AllocAsync(async);
+  std::u16string text = u"stale";
+  EXPECT_EQ(port.ReadStrAsync(text, 5, async), 0);
+  EXPECT_EQ(text, u"");
+  EXPECT_FALSE(port.IsAsyncCompleted(async));
+  fake.Receive("cde");
+  EXPECT_EQ(port.WaitForAsync(async), 5);
+  EXPECT_EQ(text, u"abcde");
+  ReleaseAsync(async);
+}
+
+TEST_F(TransferTest, ShortTextReadHoldsExactlyWhatArrived) {
+  TComTimeouts waiting;
+  waiting.SetReadInterval(0);
+  waiting.SetReadTotalConstant(1000);
+  port.SetTimeouts(waiting);
+  fake.Receive("ab");
+  PAsync async = nullptr;
+  AllocAsync(async);
+  std::u16string text;
+  port.ReadStrAsync(text, 8, async);
+  fake.CompleteReads();  // the read timeout
+  EXPECT_EQ(port.WaitForAsync(async), 2);
+  EXPECT_EQ(text, u"ab");
+  ReleaseAsync(async);
+}
+
+TEST_F(TransferTest, UnicodeTextUsesTheCodePage) {
+  port.SetCodePage(65001);
+  EXPECT_EQ(port.WriteUnicodeString(u"\u00E9t\u00E9"), 5);
+  EXPECT_EQ(fake.WrittenText(), "\xC3\xA9t\xC3\xA9");
+
+  fake.Receive("\xC3\xA9t\xC3\xA9");
+  std::u16string text;
+  EXPECT_EQ(port.ReadUnicodeString(text, 10), 3);
+  EXPECT_EQ(text, u"\u00E9t\u00E9");
+}
+
+TEST_F(PortTest, TransfersOnAClosedPortReportPortNotOpen) {
+  std::uint8_t byte = 0;
+  const std::vector<std::function<void()>> transfers = {
+      [&] { port.Write(&byte, 1); }, [&] { port.WriteStr(u"x"); },
+      [&] { port.Read(&byte, 1); },
+      [&] {
+        std::u16string text;
+        port.ReadStr(text, 1);
+      }};
+  for (const auto& transfer : transfers) {
+    const EComPort e = Raised(transfer);
+    EXPECT_EQ(e.Code(), 24);
+    EXPECT_EQ(e.WinCode(), -1);
+    EXPECT_EQ(Text(e), "Port Not Open");
+  }
+  EXPECT_TRUE(fake.Calls("WriteFile").empty());
+  EXPECT_TRUE(fake.Calls("ReadFile").empty());
+}
+
+TEST_F(PortTest, NullRecordReportsInvalidAsync) {
+  OpenPort();
+  PAsync none = nullptr;
+  std::u16string text;
+  const std::vector<std::function<void()>> calls = {
+      [&] { port.WriteAsync("a", 1, none); },
+      [&] { port.ReadAsync(nullptr, 1, none); },
+      [&] { port.ReadStrAsync(text, 1, none); },
+      [&] { port.WaitForAsync(none); }, [&] { port.IsAsyncCompleted(none); }};
+  for (const auto& call : calls) {
+    const EComPort e = Raised(call);
+    EXPECT_EQ(e.Code(), 4);
+    EXPECT_EQ(e.WinCode(), -1);
+    EXPECT_EQ(Text(e), "Invalid Async parameter");
+  }
+  EXPECT_TRUE(fake.Calls().empty());
+}
+
+TEST_F(PortTest, TransferIssueFailuresReportTheirCodes) {
+  OpenPort();
+  std::uint8_t byte = 0;
+  fake.FailNext("WriteFile", comm::kErrorGenFailure);
+  EXPECT_EQ(Raised([&] { port.Write(&byte, 1); }).Code(), 2);
+  fake.FailNext("ReadFile", comm::kErrorGenFailure);
+  EXPECT_EQ(Raised([&] { port.Read(&byte, 1); }).Code(), 3);
+  EXPECT_EQ(Raised([&] { port.Write(&byte, -1); }).Code(), 2);
+
+  PAsync async = nullptr;
+  AllocAsync(async);
+  fake.FailNext("GetOverlappedResult", comm::kErrorGenFailure);
+  const EComPort e = Raised([&] { port.IsAsyncCompleted(async); });
+  EXPECT_EQ(e.Code(), 6);
+  EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorGenFailure));
+  ReleaseAsync(async);
+}
+
+// A link handler that throws after a write was issued: the blocking call
+// waits for the write before releasing its record.
+TEST_F(PortTest, ThrowingLinkDoesNotReleaseARunningWrite) {
+  TComLink link;
+  link.SetOnTx([](fw::TObject*, bool) { throw std::runtime_error("link"); });
+  port.RegisterLink(&link);
+  OpenPort();
+  fake.SetWriteMode(comm::FakeComm::WriteMode::kPending);
+  std::thread device([&] {
+    ASSERT_TRUE(WaitUntil([&] { return fake.PendingWrites() == 1; }));
+    fake.CompleteWrites();
+  });
+  EXPECT_THROW(port.WriteStr(u"x"), std::runtime_error);
+  device.join();
+  EXPECT_EQ(fake.WrittenText(), "x");
+  port.UnRegisterLink(&link);
+}
+
+}  // namespace
+}  // namespace cport::testing
