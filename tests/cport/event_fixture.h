@@ -81,6 +81,12 @@ class EventTest : public PortTest {
     port.SetOnRx80Full([this](fw::TObject*) { Log("rx80full"); });
   }
 
+  void SetDeviceState() {
+    fake.Receive("ab");
+    fake.SetLineErrors(comm::kCeFrame);
+    fake.SetModemStatus(comm::kMsCtsOn | comm::kMsRlsdOn);
+  }
+
   // True while a marshalled call waits for the UI thread.
   static bool CallQueued() {
     return comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0) ==
@@ -92,10 +98,10 @@ class EventTest : public PortTest {
 
 // The driver bits of every event, and the log each one gives when handled
 // with `LogAllEvents`, the input queue holding two bytes, a frame error, CTS
-// on and the other lines off.
+// and RLSD on and DSR off (`SetDeviceState`).
 inline constexpr std::uint32_t kAllEventBits = 0x05FF;
 inline const std::vector<std::string> kAllEventsLogged = {
     "error", "rxchar 2", "txempty", "break",  "ring",
-    "cts 1", "dsr 0",    "rxflag",  "rlsd 0", "rx80full"};
+    "cts 1", "dsr 0",    "rxflag",  "rlsd 1", "rx80full"};
 
 }  // namespace cport::testing

@@ -2,6 +2,7 @@
 // their fixed order, received characters on every road, and delivery on the
 // UI thread, on the event thread and through the hidden window.
 #include "event_fixture.h"
+#include "framework/headless_application.h"
 
 namespace cport::testing {
 namespace {
@@ -49,9 +50,7 @@ TEST_F(EventTest, OneReportIsHandledInTheFixedOrder) {
   // One report with every event; the device state is read at handling.
   fake.RaiseEvents(kAllEventBits);
   ASSERT_TRUE(WaitUntil(CallQueued));
-  fake.Receive("ab");
-  fake.SetLineErrors(comm::kCeFrame);
-  fake.SetModemStatus(comm::kMsCtsOn);
+  SetDeviceState();
   ASSERT_TRUE(PumpUntil([&] { return LogSize() >= 10; }));
   PumpFor(20ms);  // a second report (the bytes' own) finds the queue empty
   EXPECT_THAT(Logged(), ElementsAreArray(kAllEventsLogged));
@@ -274,12 +273,64 @@ TEST_F(EventTest, WithoutSynchronisationTheEventThreadHandlesTheReport) {
   });
   port.Open();
   ClearLog();
-  fake.SetLineErrors(comm::kCeFrame);
-  fake.SetModemStatus(comm::kMsCtsOn);
-  fake.Receive("ab");  // reported with the rest when the wait is armed
+  SetDeviceState();
   fake.RaiseEvents(kAllEventBits & ~comm::kEvRxChar);
   ASSERT_TRUE(WaitUntil([&] { return LogSize() >= 10; }));
   EXPECT_FALSE(onUiThread);
+  port.Close();
+}
+
+// smWindowSync: one message per reported event, in the fixed order, each
+// handled once on the UI thread; the sender is released as each handling
+// starts.
+TEST_F(EventTest, WindowModeHandlesOneMessagePerEventInOrder) {
+  port.SetSyncMethod(smWindowSync);
+  LogAllEvents();
+  std::atomic<bool> onUiThread{false};
+  port.SetOnRx80Full([&](fw::TObject*) {
+    onUiThread = fw::IsMainThread();
+    Log("rx80full");
+  });
+  port.Open();
+  // The running thread keeps its delivery mode: changing it is refused.
+  EComPort e = Raised([&] { port.SetSyncMethod(smThreadSync); });
+  EXPECT_EQ(e.Code(), 14);
+  EXPECT_EQ(port.SyncMethod(), smWindowSync);
+
+  ClearLog();
+  fake.RaiseEvents(kAllEventBits);
+  SetDeviceState();
+  ASSERT_TRUE(PumpUntil([&] { return LogSize() >= 10; }));
+  PumpFor(20ms);
+  EXPECT_THAT(Logged(), ElementsAreArray(kAllEventsLogged));
+  EXPECT_TRUE(onUiThread);
+  port.Close();
+}
+
+// smWindowSync: an exception from a handler goes to the application's
+// display and the thread carries on.
+TEST_F(EventTest, WindowModeShowsHandlerErrorsAndCarriesOn) {
+  fw::HeadlessApplication app;
+  app.SetTitle(u"Test");
+  std::vector<std::u16string> shown;
+  app.SetShowException(
+      [&](const std::u16string& message, const std::u16string&) {
+        shown.push_back(message);
+      });
+  port.SetSyncMethod(smWindowSync);
+  port.SetOnRing([&](fw::TObject*) { throw EComPort(11); });
+  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
+    Log("rxchar " + std::to_string(count));
+    std::u16string drop;
+    port.ReadStr(drop, count);
+  });
+  port.Open();
+  fake.RaiseEvents(comm::kEvRing);
+  ASSERT_TRUE(PumpUntil([&] { return !shown.empty(); }));
+  EXPECT_EQ(shown[0], u"GetCommModemStatus function failed.");
+  fake.Receive("abc");
+  ASSERT_TRUE(PumpUntil([&] { return LogSize() == 1; }));
+  EXPECT_EQ(Logged()[0], "rxchar 3");
   port.Close();
 }
 
