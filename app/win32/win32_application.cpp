@@ -1,0 +1,78 @@
+#include "win32_application.h"
+
+#include <string>
+
+#include "framework/synchronize.h"
+
+namespace dov {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"TApplication";
+
+LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
+                                  LPARAM lParam) {
+  // WM_NULL only wakes the loop; the queued calls run once it is idle.
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::wstring Wide(const std::u16string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+}  // namespace
+
+TWin32Application::TWin32Application() {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = HiddenWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = kWindowClass;
+  RegisterClassW(&windowClass);
+  handle_ = CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                            nullptr, windowClass.hInstance, nullptr);
+  SetShowException(
+      [this](const std::u16string& message, const std::u16string& caption) {
+        MessageBoxW(mainWindow_, Wide(message).c_str(), Wide(caption).c_str(),
+                    MB_OK | MB_ICONERROR);
+      });
+  fw::SetApplication(this);
+}
+
+TWin32Application::~TWin32Application() {
+  fw::SetApplication(nullptr);
+  DestroyWindow(handle_);
+  UnregisterClassW(kWindowClass, GetModuleHandleW(nullptr));
+}
+
+void TWin32Application::OnWake() { PostMessageW(handle_, WM_NULL, 0, 0); }
+
+bool TWin32Application::ProcessMessage() {
+  MSG message;
+  if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) return false;
+  if (message.message == WM_QUIT) {
+    Terminate();
+  } else if (!mainWindow_ || !IsDialogMessageW(mainWindow_, &message)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return true;
+}
+
+void TWin32Application::ProcessMessages() {
+  while (ProcessMessage()) {
+  }
+  fw::CheckSynchronize();
+}
+
+bool TWin32Application::HandleMessage() {
+  if (!ProcessMessage()) {
+    // Out of messages: run the queued calls, then sleep until a message or
+    // a call arrives.
+    fw::CheckSynchronize();
+    const HANDLE callsWaiting =
+        reinterpret_cast<HANDLE>(fw::CallsWaitingEvent());
+    MsgWaitForMultipleObjects(1, &callsWaiting, FALSE, INFINITE, QS_ALLINPUT);
+  }
+  return !Terminated();
+}
+
+}  // namespace dov
