@@ -1,0 +1,210 @@
+// Serial port benchmark on pseudo-terminal pairs: the component, the comm
+// backend beneath it, raw termios, QSerialPort and Boost.Asio doing the same
+// work side by side. Prints each figure and the ratios.
+//
+//   serial_bench [--idle-seconds S] [--rounds N]
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "bench_subject.h"
+
+namespace bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr unsigned kPortNumber = 200;
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A fresh pseudo-terminal, mapped as \\.\COM200 in a private WINEPREFIX.
+class Far {
+ public:
+  explicit Far(const std::filesystem::path& devices) {
+    fd_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ::grantpt(fd_);
+    ::unlockpt(fd_);
+    names_.path = ::ptsname(fd_);
+    std::string ascii = "\\\\.\\COM" + std::to_string(kPortNumber);
+    names_.comName.assign(ascii.begin(), ascii.end());
+    link_ = devices / ("com" + std::to_string(kPortNumber));
+    std::filesystem::remove(link_);
+    std::filesystem::create_symlink(names_.path, link_);
+  }
+  ~Far() {
+    std::filesystem::remove(link_);
+    ::close(fd_);
+  }
+  const PortNames& Names() const { return names_; }
+  int Fd() const { return fd_; }
+
+  // Reads until `total` bytes came (at most 60 s).
+  void Drain(std::size_t total) const {
+    std::vector<char> buffer(1 << 16);
+    const auto end = Clock::now() + std::chrono::seconds(60);
+    for (std::size_t got = 0; got < total && Clock::now() < end;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 1000) <= 0) continue;
+      const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
+      if (n > 0) got += static_cast<std::size_t>(n);
+    }
+  }
+
+ private:
+  int fd_ = -1;
+  PortNames names_;
+  std::filesystem::path link_;
+};
+
+struct Figures {
+  double mbps32 = 0, mbps4k = 0;
+  double latencyMedianUs = 0, latencyP99Us = 0;
+  double idleCpuMs = 0;
+};
+
+double Throughput(Subject& subject, const Far& far, std::size_t piece,
+                  std::size_t total) {
+  const auto start = Clock::now();
+  std::thread drain([&] { far.Drain(total); });
+  subject.WriteAll(piece, total);
+  drain.join();
+  return static_cast<double>(total) / Seconds(Clock::now() - start) / 1e6;
+}
+
+// The far end writes one byte, the subject's receive notification stamps
+// it; the next byte goes only after that.
+void Latency(Subject& subject, const Far& far, int rounds, Figures& figures) {
+  std::mutex lock;
+  std::condition_variable acked;
+  Clock::time_point sent;
+  bool ack = false;
+  std::vector<double> micros;
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    for (int i = 0; i < rounds && !stop; ++i) {
+      std::unique_lock guard(lock);
+      ack = false;
+      sent = Clock::now();
+      [[maybe_unused]] ssize_t n = ::write(far.Fd(), "x", 1);
+      acked.wait_for(guard, std::chrono::seconds(2), [&] { return ack; });
+    }
+  });
+  try {
+    subject.Listen(rounds, [&] {
+      const auto now = Clock::now();
+      std::lock_guard guard(lock);
+      micros.push_back(Seconds(now - sent) * 1e6);
+      ack = true;
+      acked.notify_one();
+    });
+  } catch (...) {
+    stop = true;
+    sender.join();
+    throw;
+  }
+  sender.join();
+  std::sort(micros.begin(), micros.end());
+  figures.latencyMedianUs = micros[micros.size() / 2];
+  figures.latencyP99Us = micros[micros.size() * 99 / 100];
+}
+
+Figures Measure(Subject& subject, const std::filesystem::path& devices,
+                double idleSeconds, int rounds) {
+  Figures figures;
+  Far far(devices);
+  subject.Open(far.Names());
+  figures.mbps32 = Throughput(subject, far, 32, 1 << 20);
+  figures.mbps4k = Throughput(subject, far, 4096, 16 << 20);
+  Latency(subject, far, rounds, figures);
+  const double cpu = ProcessCpuSeconds();
+  subject.Idle(idleSeconds);
+  figures.idleCpuMs = (ProcessCpuSeconds() - cpu) * 1000;
+  subject.Close();
+  return figures;
+}
+
+int Main(int argc, char** argv) {
+  double idleSeconds = 10;
+  int rounds = 1000;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--idle-seconds") == 0)
+      idleSeconds = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
+  }
+  char pattern[] = "/tmp/dov-bench-XXXXXX";
+  const std::filesystem::path prefix = ::mkdtemp(pattern);
+  std::filesystem::create_directories(prefix / "dosdevices");
+  ::setenv("WINEPREFIX", prefix.c_str(), 1);
+
+  std::vector<std::unique_ptr<Subject>> subjects;
+  subjects.push_back(MakeRawSubject());
+  subjects.push_back(MakeBackendSubject());
+  subjects.push_back(MakeComponentSubject());
+  subjects.push_back(MakeQtSubject());
+  subjects.push_back(MakeAsioSubject());
+
+  std::printf("%-14s %12s %12s %14s %14s %14s\n", "", "32 B MB/s", "4 KiB MB/s",
+              "latency p50 us", "latency p99 us", "idle CPU ms");
+  std::map<std::string, Figures> all;
+  for (auto& subject : subjects) {
+    Figures f;
+    try {
+      f = Measure(*subject, prefix / "dosdevices", idleSeconds, rounds);
+    } catch (const std::exception& e) {
+      std::printf("%-14s failed: %s\n", subject->Name().c_str(), e.what());
+      continue;
+    }
+    all[subject->Name()] = f;
+    std::printf("%-14s %12.2f %12.2f %14.1f %14.1f %14.2f\n",
+                subject->Name().c_str(), f.mbps32, f.mbps4k, f.latencyMedianUs,
+                f.latencyP99Us, f.idleCpuMs);
+    std::fflush(stdout);
+  }
+  std::filesystem::remove_all(prefix);
+
+  // Throughput as the reference's rate over ours (above 1: we are slower),
+  // latency as ours over the reference's.
+  std::printf("\nratios (>1 means slower than the reference)\n");
+  for (const char* ours : {"TComPort", "comm backend"}) {
+    for (const char* reference : {"raw termios", "QSerialPort", "Boost.Asio"}) {
+      if (!all.count(ours) || !all.count(reference)) continue;
+      const Figures& a = all[ours];
+      const Figures& b = all[reference];
+      std::printf("%-12s vs %-12s  32 B %.2f  4 KiB %.2f  latency %.2f\n", ours,
+                  reference, b.mbps32 / a.mbps32, b.mbps4k / a.mbps4k,
+                  a.latencyMedianUs / b.latencyMedianUs);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  return bench::Main(argc, argv);
+}
