@@ -1,8 +1,9 @@
 // Boost.Asio's serial_port: synchronous writes, async_read_some for the
 // receive notification (its completion handler).
+// Boost 1.74's Asio uses std::exchange without including <utility>.
 #include <boost/asio.hpp>
 #include <stdexcept>
-#include <utility>  // Boost 1.74's Asio uses std::exchange without it
+#include <utility>
 #include <vector>
 
 #include "bench_subject.h"
