@@ -1,9 +1,12 @@
 // Boost.Asio's serial_port: synchronous writes, async_read_some for the
 // receive notification (its completion handler).
 // Boost 1.74's Asio uses std::exchange without including <utility>.
-#include <boost/asio.hpp>
-#include <stdexcept>
+// clang-format off
 #include <utility>
+#include <boost/asio.hpp>
+// clang-format on
+
+#include <stdexcept>
 #include <vector>
 
 #include "bench_subject.h"
