@@ -61,6 +61,9 @@ class HandledPortTest : public PortTest {
       reports.push_back({kind, message, winError, winMessage});
     });
   }
+  // Errors of the closing are still handled while `reports` exists.
+  ~HandledPortTest() override { port.Close(); }
+
   std::vector<Reported> reports;
 };
 
