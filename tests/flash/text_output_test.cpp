@@ -1,0 +1,100 @@
+// What dov-flash prints: the progress on a terminal and in a log, and the
+// final report.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "flash_report.h"
+#include "text_progress.h"
+
+namespace dov::flash {
+namespace {
+
+std::string Contents(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+  return text;
+}
+
+// The procedure's use of the bar: shown at 0, one step and repaint per
+// byte, hidden at the end.
+std::string Progress(bool terminal, int steps) {
+  std::FILE* file = std::tmpfile();
+  TTextProgress progress(file, terminal);
+  progress.SetRange(0, 20480);
+  progress.SetPosition(0);
+  progress.SetStep(1);
+  progress.SetVisible(true);
+  for (int i = 0; i < steps; ++i) {
+    progress.StepIt();
+    progress.Repaint();
+  }
+  if (steps == 20480) progress.SetVisible(false);
+  progress.Finish();
+  std::string text = Contents(file);
+  std::fclose(file);
+  return text;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos;
+       at += what.size())
+    ++n;
+  return n;
+}
+
+TEST(TextProgress, TerminalRedrawsOneLineOnlyWhenItChanges) {
+  const std::string text = Progress(true, 20480);
+  EXPECT_EQ(Count(text, "\r"), 101u);  // 0% to 100%
+  EXPECT_EQ(Count(text, "\n"), 1u);
+  EXPECT_NE(text.find("\r[########################################] 100%  "
+                      "20480/20480 bytes\n"),
+            std::string::npos);
+  // A failure half-way leaves the line ended all the same.
+  const std::string broken = Progress(true, 10240);
+  EXPECT_TRUE(broken.ends_with("50%  10240/20480 bytes\n")) << broken;
+}
+
+TEST(TextProgress, LogsGetALineForEveryTenth) {
+  const std::string text = Progress(false, 20480);
+  EXPECT_EQ(Count(text, "\n"), 11u);
+  EXPECT_EQ(Count(text, "\r"), 0u);
+  EXPECT_TRUE(text.starts_with("progress: 0% (0/20480 bytes)\n"));
+  EXPECT_TRUE(text.ends_with("progress: 100% (20480/20480 bytes)\n"));
+}
+
+TEST(FlashReport, TextAndJson) {
+  TFlashOutcome outcome;
+  outcome.Code = kExitTransferFailed;
+  outcome.PortName = "COM12";
+  outcome.BytesSent = 263;
+  outcome.BytesTotal = 20487;
+  outcome.DurationMs = 4321;
+  outcome.Error = "cut \"short\"\\\n";
+  EXPECT_EQ(FormatText(outcome),
+            "port:        COM12\n"
+            "bytes sent:  263 of 20487\n"
+            "duration:    4.321 s\n"
+            "result:      transfer failed\n"
+            "error:       cut \"short\"\\\n\n");
+  EXPECT_EQ(FormatJson(outcome),
+            "{\n"
+            "  \"port\": \"COM12\",\n"
+            "  \"bytes_sent\": 263,\n"
+            "  \"bytes_total\": 20487,\n"
+            "  \"duration_ms\": 4321,\n"
+            "  \"result\": \"transfer failed\",\n"
+            "  \"exit_code\": 5,\n"
+            "  \"error\": \"cut \\\"short\\\"\\\\\\u000a\"\n"
+            "}\n");
+  outcome.Code = kExitOk;
+  outcome.Error.clear();
+  EXPECT_NE(FormatJson(outcome).find("\"error\": null"), std::string::npos);
+  EXPECT_EQ(FormatText(outcome).find("error"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dov::flash

@@ -1,0 +1,41 @@
+// The command line of dov-flash and its exit codes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace dov::flash {
+
+enum ExitCode : int {
+  kExitOk = 0,              // the whole image went out with its pauses
+  kExitUsage = 2,           // the command line is wrong
+  kExitBadImage = 3,        // --image names no image that can be sent
+  kExitOpenFailed = 4,      // the port could not be opened
+  kExitTransferFailed = 5,  // the port opened, but the transfer broke off
+};
+
+struct TFlashOptions {
+  std::uint8_t Port = 3;  // COMn, 1..255
+  // A device node to reach as COMn without a link of its own (not on
+  // Windows).
+  std::optional<std::string> Device;
+  // A file to send instead of the built-in image.
+  std::optional<std::string> Image;
+  bool Reset = true;  // start the device console tool
+  // How long to keep trying to open a port that is not there yet.
+  std::uint32_t WaitPortMs = 0;
+  bool Json = false;
+  bool Help = false;
+};
+
+// The --help text, with the exit codes.
+extern const char* const kUsage;
+
+// `args` excludes the program name. On a mistake returns nothing and sets
+// `error`.
+std::optional<TFlashOptions> ParseOptions(std::span<const std::string> args,
+                                          std::string& error);
+
+}  // namespace dov::flash

@@ -1,0 +1,83 @@
+#include "flasher.h"
+
+#include <exception>
+#include <string>
+
+#include "cport/comlink.h"
+#include "framework/application.h"
+#include "framework/text.h"
+#include "updater/device_port.h"
+#include "updater/update_error.h"
+#include "updater/update_procedure.h"
+#include "waiting_port.h"
+
+namespace dov::flash {
+namespace {
+
+// Follows the port: whether it opened, and how many bytes its writes took.
+class TTransferWatch : public cport::TComLink {
+ public:
+  TTransferWatch() {
+    SetOnConn([this](fw::TObject*, bool on) { opened_ = opened_ || on; });
+    SetOnTxBuf([this](fw::TObject*, const std::uint8_t*, std::int32_t count) {
+      sent_ += static_cast<std::size_t>(count);
+    });
+  }
+  bool Opened() const { return opened_; }
+  std::size_t Sent() const { return sent_; }
+  // A write cut short was counted in full when it completed.
+  void Unsent(std::size_t count) { sent_ -= count; }
+
+ private:
+  bool opened_ = false;
+  std::size_t sent_ = 0;
+};
+
+std::string Message(std::exception_ptr error) {
+  return fw::ToUtf8(fw::TApplication::ExceptionMessage(error));
+}
+
+}  // namespace
+
+std::size_t UpdateBytes() {
+  return std::char_traits<char16_t>::length(kBootCommand) + kFirmwareImageSize;
+}
+
+TFlashOutcome RunFlash(const TFlashJob& job, TFlashSeams seams) {
+  TWaitingComPort port(job.WaitPortMs, seams.Ticks, seams.Idle);
+  ConfigureDevicePort(port);
+  port.SetOnRxChar(
+      [&port](fw::TObject*, std::int32_t count) { DropReceived(port, count); });
+  TTransferWatch watch;
+  port.RegisterLink(&watch);
+
+  TUpdateProcedure update(
+      port, {seams.Ticks, seams.Idle, seams.Tool, seams.ProgressBar},
+      job.Image);
+  update.PortNumber = job.Port;
+
+  TFlashOutcome outcome;
+  outcome.PortName = "COM" + std::to_string(job.Port);
+  outcome.BytesTotal = UpdateBytes();
+  const std::uint32_t start = seams.Ticks.Ticks();
+  std::exception_ptr failure;
+  try {
+    update.Run();
+  } catch (const EShortWrite& error) {
+    watch.Unsent(static_cast<std::size_t>(error.Requested() - error.Written()));
+    failure = std::current_exception();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  outcome.DurationMs = seams.Ticks.Ticks() - start;
+  outcome.BytesSent = watch.Sent();
+  if (failure) {
+    outcome.Code = watch.Opened() ? kExitTransferFailed : kExitOpenFailed;
+    outcome.Error = Message(failure);
+    if (outcome.Error.empty()) outcome.Error = "the update failed";
+  }
+  port.UnRegisterLink(&watch);
+  return outcome;
+}
+
+}  // namespace dov::flash

@@ -1,0 +1,44 @@
+// The pauses of an update without a window to keep alive: instead of
+// spinning on the tick counter, a pause sleeps until the counter will have
+// moved far enough, waking early only to run calls marshalled to this
+// thread (the port's notifications).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "framework/headless_application.h"
+#include "updater/pump_delay.h"
+#include "updater/tick_counter.h"
+
+namespace dov::flash {
+
+// Milliseconds of the steady clock in 32 unsigned bits. It remembers where
+// its last reading fell, so a pause can sleep to the very instant the
+// counter reaches a value.
+class TSteadyTickCounter : public TTickCounter {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  std::uint32_t Ticks() override;
+  // When the counter shows `ticks` more than at its last reading.
+  Clock::time_point InstantAfter(std::uint32_t ticks) const;
+
+ private:
+  std::chrono::milliseconds last_{0};
+};
+
+class TWaitingIdle : public TPauseIdle {
+ public:
+  TWaitingIdle(fw::HeadlessApplication& application, TSteadyTickCounter& ticks)
+      : application_(application), ticks_(ticks) {}
+  // Sleeps until the counter has advanced by `remaining` since its last
+  // reading or until a call is queued, then runs what is queued.
+  void Idle(std::uint32_t remaining) override;
+
+ private:
+  fw::HeadlessApplication& application_;
+  TSteadyTickCounter& ticks_;
+};
+
+}  // namespace dov::flash

@@ -1,0 +1,27 @@
+#include "waiting_port.h"
+
+#include "cport/errors.h"
+
+namespace dov::flash {
+
+TWaitingComPort::TWaitingComPort(std::uint32_t waitMs, TTickCounter& ticks,
+                                 TPauseIdle& idle)
+    : cport::TComPort(nullptr), waitMs_(waitMs), ticks_(ticks), idle_(idle) {}
+
+void TWaitingComPort::CreateDeviceHandle() {
+  const std::uint32_t start = ticks_.Ticks();
+  for (;;) {
+    try {
+      cport::TComPort::CreateDeviceHandle();
+      return;
+    } catch (const cport::EComPort& error) {
+      if (error.Code() != cport::CodeOf(cport::CE_OpenFailed) ||
+          ticks_.Ticks() - start >= waitMs_) {
+        throw;
+      }
+    }
+    PumpDelay(kRetryCount, ticks_, idle_);
+  }
+}
+
+}  // namespace dov::flash
