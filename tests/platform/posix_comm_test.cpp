@@ -3,6 +3,7 @@
 #include "platform/posix/posix_comm.h"
 
 #include <sys/wait.h>
+#include <time.h>
 
 #include <array>
 #include <cstdio>
@@ -31,6 +32,19 @@ Dcb Line(std::uint32_t baud = 115200, std::uint8_t bits = 8,
   dcb.XonLim = 256;
   dcb.XoffLim = 256;
   return dcb;
+}
+
+// CPU time the process spends while this thread sleeps `ms`: far below
+// `ms` unless a thread of the backend spins.
+long long CpuMsWhileSleeping(int ms) {
+  auto cpu = [] {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+  };
+  const long long before = cpu();
+  ::usleep(static_cast<useconds_t>(ms) * 1000);
+  return cpu() - before;
 }
 
 // An overlapped record with its own manual-reset event.
@@ -412,6 +426,7 @@ TEST_F(PosixCommTest, OutputFlowControlAndTransmitChar) {
   Record record(api_);
   api_.WriteFile(h_, "held", 4, &written, &record.ov);
   EXPECT_EQ(pty_.Receive(4, 100), "");
+  EXPECT_LT(CpuMsWhileSleeping(300), 150);  // waits, does not spin
   ComStat stat;
   ASSERT_TRUE(api_.ClearCommError(h_, nullptr, &stat));
   EXPECT_TRUE(stat.Flags & kComStatXoffHold);
@@ -452,6 +467,7 @@ TEST_F(PosixCommTest, FarEndClosedMidWriteFailsPromptly) {
   EXPECT_FALSE(api_.ClearCommError(h_, nullptr, nullptr));
   EXPECT_EQ(api_.GetLastError(), static_cast<std::uint32_t>(EIO));
   EXPECT_TRUE(api_.PurgeComm(h_, kPurgeTxAbort | kPurgeRxAbort));
+  EXPECT_LT(CpuMsWhileSleeping(300), 150);  // a hung-up line is not polled
 }
 
 TEST_F(PosixCommTest, DataReceivedBeforeHangUpIsStillDelivered) {

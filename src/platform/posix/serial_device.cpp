@@ -366,6 +366,7 @@ std::uint32_t SerialDevice::Escape(std::uint32_t function) {
         return static_cast<std::uint32_t>(error);
       }
       outputStopped_ = !on;
+      Wake();
       return 0;
     }
     case kSetRts:
@@ -468,6 +469,7 @@ int SerialDevice::PollTimeout(Clock::time_point now) const {
   };
   if (!reads_.empty()) consider(reads_.front().NextDeadline());
   if (!writes_.empty()) consider(writes_.front().deadline);
+  consider(outputStall_);
   if (!next) return -1;
   if (*next <= now) return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
@@ -479,7 +481,11 @@ void SerialDevice::Run() {
   while (!stopping_) {
     short events = 0;
     if (WantsInput()) events |= POLLIN;
-    if (!dead_ && (!writes_.empty() || txChar_)) events |= POLLOUT;
+    if (outputStall_ && *outputStall_ <= Clock::now()) outputStall_.reset();
+    if (!dead_ && (!writes_.empty() || txChar_) && !outputStopped_ &&
+        !outputStall_) {
+      events |= POLLOUT;
+    }
     // A hung-up device reports readiness at every poll; it is only polled
     // while something wants it, and each wake-up then makes progress.
     pollfd fds[2] = {{wake_, POLLIN, 0}, {events != 0 ? fd_ : -1, events, 0}};
@@ -495,7 +501,15 @@ void SerialDevice::Run() {
     const Clock::time_point now = Clock::now();
     const short got = fds[1].revents;
     if (got & (POLLIN | POLLHUP | POLLERR)) PumpInput(now);
-    if (got & (POLLOUT | POLLHUP | POLLERR)) PumpOutput(now);
+    if (got & (POLLOUT | POLLHUP | POLLERR)) {
+      const std::uint64_t before = written_;
+      PumpOutput(now);
+      // A pseudo-terminal whose output is stopped (XOFF) reports room yet
+      // takes nothing: look again a little later instead of spinning.
+      if (written_ == before && !dead_ && (!writes_.empty() || txChar_)) {
+        outputStall_ = now + std::chrono::milliseconds(10);
+      }
+    }
     if ((got & (POLLHUP | POLLERR)) && !dead_ && WantsInput()) {
       // Input wanted, yet the driver neither gave data nor an error.
       MarkDead(EIO);
@@ -588,6 +602,7 @@ bool SerialDevice::WriteSome(PendingWrite& write) {
         ::write(fd_, write.data + write.sent, write.size - write.sent);
     if (n > 0) {
       write.sent += static_cast<std::uint32_t>(n);
+      written_ += static_cast<std::uint64_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -613,6 +628,7 @@ void SerialDevice::PumpOutput(Clock::time_point now) {
     const ssize_t n = ::write(fd_, &ch, 1);
     if (n == 1) {
       txChar_.reset();
+      ++written_;
     } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
       MarkDead(errno);
     }

@@ -113,6 +113,8 @@ class SerialDevice final : public KernelObject {
   bool wasAbove80_ = false;
   bool awaitingDrain_ = false;
   std::optional<Clock::time_point> drainCheck_;
+  std::optional<Clock::time_point> outputStall_;
+  std::uint64_t written_ = 0;  // bytes handed to the driver
   std::optional<std::uint8_t> txChar_;
 
   InputFilter filter_;
