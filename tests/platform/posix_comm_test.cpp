@@ -392,6 +392,34 @@ TEST_F(PosixCommTest, EventsReportReceiveTransmitEmptyEventCharAndFill) {
   EXPECT_TRUE(seen & kEvRx80Full);
 }
 
+// More input than the queue holds stays in the driver until there is room:
+// none of it is dropped, with or without input flow control.
+TEST_F(PosixCommTest, InputBeyondTheQueueWaitsInTheDriver) {
+  std::string sent;
+  for (int i = 0; i < 3000; ++i)
+    sent.push_back(static_cast<char>('a' + i % 26));
+  for (std::uint32_t flags : {kDcbBinary, kDcbBinary | kDcbInX}) {
+    SCOPED_TRACE(flags);
+    ASSERT_TRUE(
+        api_.SetCommState(h_, Line(115200, 8, kNoParity, kOneStopBit, flags)));
+    ASSERT_TRUE(api_.SetCommMask(h_, kEvRx80Full));
+    pty_.Send(sent);
+    EXPECT_EQ(WaitEvents(), kEvRx80Full);
+    ComStat stat;
+    ASSERT_TRUE(api_.ClearCommError(h_, nullptr, &stat));
+    EXPECT_GE(stat.cbInQue, 1024u);  // the queue and what waits behind it
+    ASSERT_TRUE(api_.SetCommTimeouts(h_, {0, 0, 2000, 0, 0}));
+    std::string got(sent.size(), '\0');
+    std::uint32_t count = 0;
+    ASSERT_TRUE(api_.ReadFile(h_, got.data(),
+                              static_cast<std::uint32_t>(got.size()), &count,
+                              nullptr));
+    got.resize(count);
+    EXPECT_EQ(got, sent);
+    ASSERT_TRUE(api_.SetCommTimeouts(h_, {kMaxDword, 0, 0, 100, 1000}));
+  }
+}
+
 TEST_F(PosixCommTest, SetCommMaskEndsPendingWaitWithNoEvents) {
   ASSERT_TRUE(api_.SetCommMask(h_, kEvRxChar));
   Record record(api_);

@@ -559,16 +559,17 @@ void SerialDevice::PumpInput(Clock::time_point now) {
     events |= kEvErr;
     if (!hasCounters_ && (dcb_.Flags & kDcbParity)) errors_ |= kCeRxParity;
   }
-  const bool above80 = InputCount() * 10 >= std::size_t{inQueue_} * 8;
-  if (above80 && !wasAbove80_) events |= kEvRx80Full;
-  wasAbove80_ = above80;
   // Overruns leave no mark in the stream; the driver's counters show them.
   LineCounters counted{};
   if ((mask_ & kEvErr) && hasCounters_ && ReadLineCounters(fd_, &counted)) {
     if (ErrorsBetween(eventCounters_, counted) & ~kCeBreak) events |= kEvErr;
     eventCounters_ = counted;
   }
+  // Bytes a pending read takes at once never fill the queue.
   ServeReads(now);
+  const bool above80 = InputCount() * 10 >= std::size_t{inQueue_} * 8;
+  if (above80 && !wasAbove80_) events |= kEvRx80Full;
+  wasAbove80_ = above80;
   Raise(events);
 }
 
@@ -591,6 +592,7 @@ void SerialDevice::ServeReads(Clock::time_point now) {
     if (!read.Satisfied()) break;
     FinishRead(0);
   }
+  if (InputCount() * 10 < std::size_t{inQueue_} * 8) wasAbove80_ = false;
   const bool wasHeld = inputHeld_;
   UpdateInputHold();
   if (wasHeld && !inputHeld_) Wake();
