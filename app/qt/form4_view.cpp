@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 
 #include "updater/form4_layout.h"
 
@@ -30,6 +31,20 @@ Widget* Place(Widget* widget, const form4::TRect& r) {
 
 TQtProgressBar::TQtProgressBar(QWidget* parent) : QProgressBar(parent) {
   setTextVisible(false);
+}
+
+int TQtProgressBar::Filled() const {
+  const long long range = std::max(1LL, 0LL + maximum() - minimum());
+  return static_cast<int>((0LL + value() - minimum()) * width() / range);
+}
+
+void TQtProgressBar::Repaint() {
+  if (Filled() != paintedFill_) repaint();
+}
+
+void TQtProgressBar::paintEvent(QPaintEvent* event) {
+  paintedFill_ = Filled();
+  QProgressBar::paintEvent(event);
 }
 
 void TQtLabel::SetText(const std::u16string& text) {

@@ -113,5 +113,37 @@ TEST_F(QtDialogTest, ArrowsMoveThePortAndStopAtTheEnds) {
   EXPECT_EQ(view.Logic().PortNumber(), 1);
 }
 
+// Counts the paints a widget receives.
+struct PaintCounter : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  int paints = 0;
+};
+
+TEST_F(QtDialogTest, BarIsPaintedAtOnceWheneverItsPictureChanges) {
+  TQtProgressBar& bar = *view.ProgressBar1();
+  bar.SetRange(0, 20480);
+  bar.SetPosition(0);
+  bar.SetStep(1);
+  bar.SetVisible(true);
+  application.ProcessMessages();
+  PaintCounter counter;
+  bar.installEventFilter(&counter);
+  int paintsAtHalf = 0;
+  for (int i = 1; i <= 20480; ++i) {
+    bar.StepIt();
+    bar.Repaint();
+    if (i == 10240) paintsAtHalf = counter.paints;
+  }
+  // Painted without the event queue, about once per pixel of the bar, not
+  // once per step.
+  EXPECT_GT(paintsAtHalf, bar.width() / 4);
+  EXPECT_GT(counter.paints, bar.width() / 2);
+  EXPECT_LE(counter.paints, 2 * bar.width());
+  EXPECT_EQ(bar.value(), 20480);
+}
+
 }  // namespace
 }  // namespace dov
