@@ -1,6 +1,8 @@
 // The hidden window on Windows: a real top-level tool window of zero size,
 // never shown, whose window procedure calls the owner's method.
 #include <windows.h>
+// The component's own DefWindowProc, not the Win32 A/W macro.
+#undef DefWindowProc
 
 #include <memory>
 
