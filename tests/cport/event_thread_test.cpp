@@ -265,18 +265,20 @@ TEST_F(EventTest, ARefusedWaitNeitherSpinsNorBlocksClose) {
 // smNone runs the handling on the event thread itself.
 TEST_F(EventTest, WithoutSynchronisationTheEventThreadHandlesTheReport) {
   port.SetSyncMethod(smNone);
-  LogAllEvents();
-  std::atomic<bool> onUiThread{true};
-  port.SetOnRx80Full([&](fw::TObject*) {
-    onUiThread = fw::IsMainThread();
-    Log("rx80full");
-  });
+  std::atomic<int> onUiThread{0};
+  auto handler = [&](const char* name) {
+    return [&, name](fw::TObject*) {
+      onUiThread += fw::IsMainThread() ? 1 : 0;
+      Log(name);
+    };
+  };
+  port.SetOnRing(handler("ring"));
+  port.SetOnRx80Full(handler("rx80full"));
   port.Open();
-  ClearLog();
-  SetDeviceState();
-  fake.RaiseEvents(kAllEventBits & ~comm::kEvRxChar);
-  ASSERT_TRUE(WaitUntil([&] { return LogSize() >= 10; }));
-  EXPECT_FALSE(onUiThread);
+  fake.RaiseEvents(comm::kEvRx80Full | comm::kEvRing);
+  ASSERT_TRUE(WaitUntil([&] { return LogSize() == 2; }));
+  EXPECT_THAT(Logged(), ElementsAre("ring", "rx80full"));
+  EXPECT_EQ(onUiThread, 0);
   port.Close();
 }
 
