@@ -16,11 +16,38 @@ std::wstring Wide(const char16_t* text) {
   return std::wstring(text, text + std::char_traits<char16_t>::length(text));
 }
 
+int CALLBACK NoteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD,
+                      LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+bool FaceInstalled(const std::wstring& face) {
+  LOGFONTW wanted{};
+  wanted.lfCharSet = DEFAULT_CHARSET;
+  face.copy(wanted.lfFaceName, LF_FACESIZE - 1);
+  bool found = false;
+  HDC dc = GetDC(nullptr);
+  EnumFontFamiliesExW(dc, &wanted, NoteFace, reinterpret_cast<LPARAM>(&found),
+                      0);
+  ReleaseDC(nullptr, dc);
+  return found;
+}
+
+// The face asked for where it is installed, else the first fallback that is.
+std::wstring Face(const char16_t* wanted) {
+  if (FaceInstalled(Wide(wanted))) return Wide(wanted);
+  for (const char16_t* fallback : form4::kFallbackFaces) {
+    if (FaceInstalled(Wide(fallback))) return Wide(fallback);
+  }
+  return Wide(wanted);
+}
+
 TFont MakeFont(const form4::TFontSpec& spec) {
   return TFont(CreateFontW(
       -spec.Height, 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-      DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, Wide(spec.Face).c_str()));
+      DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, Face(spec.Face).c_str()));
 }
 
 struct TChild {
@@ -120,11 +147,11 @@ TForm4Window::TForm4Window(TForm4::TPlatform platform)
   // Creation order is tab order: the bar, the button, the arrows.
   HWND bar = CreateChild(
       window_, {PROGRESS_CLASSW, u"", 0, form4::kProgressBar1, 0}, font_.get());
-  deviceName_ =
-      CreateChild(window_,
-                  {WC_STATICW, form4::kDeviceNameText,
-                   WS_VISIBLE | SS_LEFT | SS_NOPREFIX, form4::kDeviceName, 0},
-                  deviceNameFont_.get());
+  deviceName_ = CreateChild(
+      window_,
+      {WC_STATICW, form4::kDeviceNameText,
+       WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, form4::kDeviceName, 0},
+      deviceNameFont_.get());
   CreateChild(
       window_,
       {WC_BUTTONW, form4::kButton8Caption,
