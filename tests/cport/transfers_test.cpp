@@ -1,4 +1,5 @@
 // Overlapped and blocking transfers, text forms and the link signals.
+#include "framework/text.h"
 #include "port_fixture.h"
 
 namespace cport::testing {
@@ -109,11 +110,15 @@ TEST_F(TransferTest, ReadLeavingBytesQueuedSendsNoRxOff) {
   EXPECT_TRUE(log.empty());
 }
 
-TEST_F(TransferTest, TextReadIsBinarySafeInTheAnsiCodePage) {
-  fake.Receive(std::string("\x00\x7F\x80\xFF", 4));
+// One character per byte, a zero byte included.
+TEST_F(TransferTest, TextReadKeepsEveryByteInTheAnsiCodePage) {
+  const std::string bytes("\x00\x7F\x80\xFF", 4);
+  fake.Receive(bytes);
   std::u16string text;
   EXPECT_EQ(port.ReadStr(text, 4), 4);
-  EXPECT_EQ(text, std::u16string(u"\u0000\u007F\u0080\u00FF", 4));
+  EXPECT_EQ(text.size(), 4u);
+  EXPECT_EQ(text, fw::MultiByteToWide(fw::kCpAcp, bytes));
+  EXPECT_EQ(fw::WideToMultiByte(fw::kCpAcp, text), bytes);
 }
 
 // A read that has to wait leaves the text empty, never undefined
