@@ -8,6 +8,9 @@
 // mode 0 is exclusive). Device handles are kept apart from the handles of
 // events and threads.
 //
+// Only serial and file calls are recorded (CloseHandle only for device
+// handles); events, waits and threads pass straight to NativeSync.
+//
 // Every call and every helper is thread-safe: an event thread may call the
 // fake while the test thread drives the device.
 #pragma once
