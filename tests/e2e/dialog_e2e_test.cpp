@@ -1,0 +1,135 @@
+// The Qt dialog, offscreen inside the real Qt application, against the
+// device simulator: "Update" pressed as a user presses it, the error boxes
+// caught as they would be shown.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cport/comport.h"
+#include "e2e_support.h"
+#include "form4_view.h"
+#include "framework/text.h"
+#include "qt_application.h"
+#include "updater/device_console.h"
+#include "updater/form4_layout.h"
+#include "updater/pump_delay.h"
+#include "updater/tick_counter.h"
+
+namespace e2e {
+namespace {
+
+class DialogE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "dialog_e2e_test";
+    static char* argv[] = {name, nullptr};
+    qt = new QApplication(argc, argv);
+  }
+  static void TearDownTestSuite() {
+    delete qt;
+    qt = nullptr;
+  }
+
+  DialogE2E() {
+    // The dialog finds COM3 in this test's own DOS-device directory.
+    setenv("WINEPREFIX", prefix.Path().c_str(), 1);
+    application.SetTitle(dov::form4::kApplicationTitle);
+    application.SetShowException(
+        [this](const std::u16string& message, const std::u16string& caption) {
+          shown.emplace_back(fw::ToUtf8(message), fw::ToUtf8(caption));
+        });
+    application.SetMainWindow(&view);
+    view.show();
+    application.ProcessMessages();
+  }
+
+  // A click on "Update": the whole update runs inside it.
+  void Press() { view.Button8()->click(); }
+  cport::TComPort& Port() { return *view.Logic().ComPort1; }
+  // The error boxes shown so far, by their text.
+  std::vector<std::string> Boxes() const {
+    std::vector<std::string> texts;
+    for (const auto& [text, caption] : shown) {
+      EXPECT_EQ(caption, "ROZ ERUVORU");
+      texts.push_back(text);
+    }
+    return texts;
+  }
+
+  static QApplication* qt;
+  TempPrefix prefix;
+  dov::TQtApplication application;
+  dov::TSystemTickCounter ticks;
+  dov::TProcessMessagesIdle idle{application};
+  dov::TDeviceConsole tool;
+  dov::TForm4View view{{ticks, idle, tool}};
+  std::vector<std::pair<std::string, std::string>> shown;
+};
+
+QApplication* DialogE2E::qt = nullptr;
+
+TEST_F(DialogE2E, FlashesTheSimulatorAndKeepsThePortOpen) {
+  Simulator device(prefix, 3, {"--chatter"});
+  ASSERT_TRUE(device.WaitReady());
+  Press();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{});
+  EXPECT_TRUE(Port().Connected());
+  EXPECT_FALSE(view.ProgressBar1()->isVisible());
+  EXPECT_EQ(view.ProgressBar1()->value(), 20480);
+
+  const std::string sim = device.Report(milliseconds(10000));
+  EXPECT_EQ(JsonField(sim, "intact"), "true") << sim;
+  EXPECT_EQ(JsonField(sim, "writes"), "640");
+  EXPECT_EQ(JsonField(sim, "below_minimum"), "[]");
+  EXPECT_EQ(JsonField(sim, "passed"), "true");
+  EXPECT_NE(JsonField(sim, "chatter_bytes_sent"), "0");
+}
+
+TEST_F(DialogE2E, ADeviceThatVanishedCostsOneErrorAndTheNextPressWorks) {
+  {
+    // The device goes in mid-stream: the write fails and the port stays
+    // open on the dead device, the bar where it stopped.
+    Simulator device(prefix, 3, {"--vanish-after", "300"});
+    ASSERT_TRUE(device.WaitReady());
+    Press();
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{"WriteFile function failed (Error: 5)"});
+    EXPECT_TRUE(Port().Connected());
+    EXPECT_TRUE(view.ProgressBar1()->isVisible());
+    EXPECT_EQ(JsonField(device.Report(milliseconds(5000)), "end"),
+              "\"vanished\"");
+  }
+  // The next press meets the dead device: when it closes the port (where
+  // aborting on a device that has gone fails) or else when it opens the
+  // port, which is not there. One error either way, and the port is closed
+  // all the same.
+  shown.clear();
+  Press();
+  const std::vector<std::string> boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0] == "PurgeComm function failed (Error: 5)" ||
+              boxes[0] == "Unable to open com port (Error: 2)")
+      << boxes[0];
+  EXPECT_FALSE(Port().Connected());
+
+  // With the device back, the press after that opens it anew and sends.
+  shown.clear();
+  Simulator device(prefix, 3, {"--vanish-after", "64"});
+  ASSERT_TRUE(device.WaitReady());
+  Press();
+  const std::string sim = device.Report(milliseconds(5000));
+  EXPECT_EQ(JsonField(sim, "boot"), "\"received\"") << sim;
+  EXPECT_EQ(JsonField(sim, "bytes_received"), "64");
+  EXPECT_EQ(Boxes(),
+            std::vector<std::string>{"WriteFile function failed (Error: 5)"});
+}
+
+}  // namespace
+}  // namespace e2e

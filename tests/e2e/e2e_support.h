@@ -1,0 +1,92 @@
+// What the end-to-end runs share: a private DOS-device directory per test,
+// programs run as child processes with bounded waits, and the device
+// simulator with its report.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+// A temporary Wine-style prefix with an empty dosdevices directory; removed
+// with everything in it at the end of the test.
+class TempPrefix {
+ public:
+  TempPrefix();
+  ~TempPrefix();
+  TempPrefix(const TempPrefix&) = delete;
+  TempPrefix& operator=(const TempPrefix&) = delete;
+
+  const fs::path& Path() const { return path_; }
+  fs::path DosDevices() const { return path_ / "dosdevices"; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadFile(const fs::path& path);
+
+// A child process with WINEPREFIX set and its output in files. A child
+// still running when the object goes is killed.
+class Process {
+ public:
+  Process(const std::string& program, const std::vector<std::string>& args,
+          const fs::path& prefix, const fs::path& output);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // The exit code, or nothing when it did not end within `timeout` (it is
+  // then killed) or ended by a signal.
+  std::optional<int> Wait(milliseconds timeout);
+  // Whether it ended within `timeout`; it is left running otherwise.
+  bool Ended(milliseconds timeout);
+  bool Running();
+  void Interrupt();
+
+  std::string Output() const { return ReadFile(stdout_); }
+  std::string Errors() const { return ReadFile(stderr_); }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+  fs::path stdout_;
+  fs::path stderr_;
+};
+
+// dov-devsim on COMn of a prefix, with its options.
+class Simulator {
+ public:
+  Simulator(const TempPrefix& prefix, int port,
+            const std::vector<std::string>& options = {});
+
+  // Waits until the link exists; false after `timeout`.
+  bool WaitReady(milliseconds timeout = milliseconds(10000));
+  // The JSON report, once the simulator has ended by itself (whole image,
+  // unplug, timeout) or, after `timeout`, on an interrupt.
+  std::string Report(milliseconds timeout);
+  // The device node behind the link (while it exists).
+  std::string Node() const;
+
+  fs::path Link() const { return link_; }
+
+ private:
+  fs::path ready_;
+  fs::path report_;
+  fs::path link_;
+  Process process_;
+};
+
+// The value of a top-level field of a flat JSON report, as written ("true",
+// "20480", "\"complete\"", "[]"), or "" when it is missing.
+std::string JsonField(const std::string& json, const std::string& name);
+
+}  // namespace e2e

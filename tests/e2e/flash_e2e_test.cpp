@@ -1,0 +1,162 @@
+// dov-flash against the device simulator on pseudo-terminals: a whole
+// update, and the ways an update can fail, each ending in its message and
+// exit code and never in a hang.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+#include "flash_options.h"
+#include "platform/comm_api.h"
+
+namespace e2e {
+namespace {
+
+using dov::flash::kExitBadImage;
+using dov::flash::kExitOk;
+using dov::flash::kExitOpenFailed;
+using dov::flash::kExitTransferFailed;
+
+// A whole update takes about 26.5 s; failures end within seconds.
+constexpr milliseconds kUpdateBound(60000);
+constexpr milliseconds kFailureBound(30000);
+
+class FlashE2E : public ::testing::Test {
+ protected:
+  // dov-flash with --json; its exit code (nothing on a hang or a crash).
+  std::optional<int> Flash(const std::vector<std::string>& args,
+                           milliseconds bound) {
+    std::vector<std::string> all{"--json"};
+    all.insert(all.end(), args.begin(), args.end());
+    Process flash(DOV_FLASH, all, prefix.Path(), prefix.Path() / "flash");
+    const std::optional<int> code = flash.Wait(bound);
+    report = flash.Output();
+    errors = flash.Errors();
+    return code;
+  }
+  std::string Field(const std::string& name) const {
+    return JsonField(report, name);
+  }
+
+  TempPrefix prefix;
+  std::string report;  // dov-flash's JSON
+  std::string errors;  // its standard error
+};
+
+TEST_F(FlashE2E, FlashesTheSimulatorThroughItsChatter) {
+  Simulator device(prefix, 41, {"--chatter"});
+  ASSERT_TRUE(device.WaitReady());
+  EXPECT_EQ(Flash({"--port", "41"}, kUpdateBound), kExitOk) << errors;
+  EXPECT_EQ(Field("result"), "\"ok\"");
+  EXPECT_EQ(Field("bytes_sent"), "20487");
+
+  const std::string sim = device.Report(milliseconds(10000));
+  EXPECT_EQ(JsonField(sim, "intact"), "true") << sim;
+  EXPECT_EQ(JsonField(sim, "writes"), "640");
+  EXPECT_EQ(JsonField(sim, "below_minimum"), "[]");
+  EXPECT_EQ(JsonField(sim, "passed"), "true");
+  EXPECT_NE(JsonField(sim, "chatter_bytes_sent"), "0");
+}
+
+TEST_F(FlashE2E, AMissingPortFailsToOpen) {
+  // No simulator, no link: COM200 would be /dev/ttyS199, which no machine
+  // has.
+  EXPECT_EQ(Flash({"--port", "200", "--no-reset"}, kFailureBound),
+            kExitOpenFailed);
+  EXPECT_EQ(Field("error"), "\"Unable to open com port (Error: 2)\"");
+  EXPECT_NE(errors.find("Unable to open com port (Error: 2)"),
+            std::string::npos);
+}
+
+TEST_F(FlashE2E, ABadImageIsRefusedBeforeThePortIsTouched) {
+  const fs::path image = prefix.Path() / "short.bin";
+  std::ofstream(image) << "not an image";
+  Simulator device(prefix, 42);
+  ASSERT_TRUE(device.WaitReady());
+  EXPECT_EQ(Flash({"--port", "42", "--image", image.string()}, kFailureBound),
+            kExitBadImage);
+  EXPECT_NE(Field("error").find("a raw image must be exactly 20480 bytes"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(Field("duration_ms"), "0");
+  // The simulator still waits for its host; it saw nothing.
+  EXPECT_EQ(JsonField(device.Report(milliseconds(0)), "boot"), "\"none\"");
+}
+
+TEST_F(FlashE2E, ABusyPortFailsToOpen) {
+  Simulator device(prefix, 43);
+  ASSERT_TRUE(device.WaitReady());
+  // Another program holds the port.
+  setenv("WINEPREFIX", prefix.Path().c_str(), 1);
+  comm::CommApi& api = comm::PlatformApi();
+  const comm::Handle held =
+      api.CreateFileW(u"\\\\.\\COM43", comm::kGenericRead | comm::kGenericWrite,
+                      0, comm::kOpenExisting, comm::kFileFlagOverlapped);
+  ASSERT_NE(held, comm::kInvalidHandle);
+
+  EXPECT_EQ(Flash({"--port", "43", "--no-reset"}, kFailureBound),
+            kExitOpenFailed);
+  EXPECT_EQ(Field("error"), "\"Unable to open com port (Error: " +
+                                std::to_string(comm::kErrorAccessDenied) +
+                                ")\"");
+  api.CloseHandle(held);
+}
+
+TEST_F(FlashE2E, TheDeviceVanishingMidStreamEndsTheTransfer) {
+  Simulator device(prefix, 44, {"--vanish-after", "300"});
+  ASSERT_TRUE(device.WaitReady());
+  EXPECT_EQ(Flash({"--port", "44", "--no-reset"}, kFailureBound),
+            kExitTransferFailed);
+  EXPECT_EQ(Field("error"), "\"WriteFile function failed (Error: 5)\"");
+  EXPECT_EQ(JsonField(device.Report(milliseconds(5000)), "end"),
+            "\"vanished\"");
+}
+
+TEST_F(FlashE2E, ADeviceThatStopsReadingCutsAWriteShort) {
+  Simulator device(prefix, 45, {"--stop-reading"});
+  ASSERT_TRUE(device.WaitReady());
+  EXPECT_EQ(Flash({"--port", "45", "--no-reset"}, kFailureBound),
+            kExitTransferFailed);
+  EXPECT_NE(Field("error").find("Write to the device cut short: "),
+            std::string::npos)
+      << report;
+  EXPECT_NE(Field("error").find(" of 32 bytes sent"), std::string::npos);
+}
+
+TEST_F(FlashE2E, WaitsForAPortThatComesBackLate) {
+  // The port appears 3.5 s after the start, after the pauses before the
+  // open; the device then takes two writes and goes. That the transfer
+  // began shows the open waited.
+  Simulator device(prefix, 46,
+                   {"--appear-after", "3500", "--vanish-after", "64"});
+  EXPECT_EQ(
+      Flash({"--port", "46", "--no-reset", "--wait-port", "10"}, kFailureBound),
+      kExitTransferFailed)
+      << errors;
+  const std::string sim = device.Report(milliseconds(5000));
+  EXPECT_EQ(JsonField(sim, "boot"), "\"received\"") << sim;
+  EXPECT_EQ(JsonField(sim, "bytes_received"), "64");
+}
+
+TEST_F(FlashE2E, ReachesADeviceNodeThatHasNoLink) {
+  // The simulator's link is in a directory of its own; dov-flash is told
+  // only the node.
+  TempPrefix elsewhere;
+  Simulator device(elsewhere, 47, {"--vanish-after", "32"});
+  ASSERT_TRUE(device.WaitReady());
+  EXPECT_EQ(Flash({"--device", device.Node(), "--port", "9", "--no-reset"},
+                  kFailureBound),
+            kExitTransferFailed)
+      << errors;
+  EXPECT_EQ(Field("port"), "\"COM9\"");
+  const std::string sim = device.Report(milliseconds(5000));
+  EXPECT_EQ(JsonField(sim, "boot"), "\"received\"") << sim;
+  EXPECT_EQ(JsonField(sim, "bytes_received"), "32");
+  // The private directory is gone with dov-flash.
+  EXPECT_TRUE(fs::is_empty(prefix.DosDevices()));
+}
+
+}  // namespace
+}  // namespace e2e
