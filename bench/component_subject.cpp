@@ -56,7 +56,11 @@ class ComponentSubject final : public Subject {
     const auto end =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-    while (std::chrono::steady_clock::now() < end) Pump(100);
+    for (auto now = std::chrono::steady_clock::now(); now < end;
+         now = std::chrono::steady_clock::now()) {
+      Pump(static_cast<std::uint32_t>(
+          std::chrono::ceil<std::chrono::milliseconds>(end - now).count()));
+    }
   }
 
  private:

@@ -2,7 +2,7 @@
 // backend beneath it, raw termios, QSerialPort and Boost.Asio doing the same
 // work side by side. Prints each figure and the ratios.
 //
-//   serial_bench [--idle-seconds S] [--rounds N]
+//   serial_bench [--idle-seconds S] [--rounds N] [--passes P]
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -131,6 +131,7 @@ void Latency(Subject& subject, const Far& far, int rounds, Figures& figures) {
   figures.latencyP99Us = micros[micros.size() * 99 / 100];
 }
 
+// One pass over a subject; the idle figure only when `idleSeconds` > 0.
 Figures Measure(Subject& subject, const std::filesystem::path& devices,
                 double idleSeconds, int rounds) {
   Figures figures;
@@ -139,20 +140,37 @@ Figures Measure(Subject& subject, const std::filesystem::path& devices,
   figures.mbps32 = Throughput(subject, far, 32, 1 << 20);
   figures.mbps4k = Throughput(subject, far, 4096, 16 << 20);
   Latency(subject, far, rounds, figures);
-  const double cpu = ProcessCpuSeconds();
-  subject.Idle(idleSeconds);
-  figures.idleCpuMs = (ProcessCpuSeconds() - cpu) * 1000;
+  if (idleSeconds > 0) {
+    const double cpu = ProcessCpuSeconds();
+    subject.Idle(idleSeconds);
+    figures.idleCpuMs = (ProcessCpuSeconds() - cpu) * 1000;
+  }
   subject.Close();
   return figures;
+}
+
+// The best of each figure over several passes: on a shared machine the
+// other load only ever makes a pass slower.
+void KeepBest(Figures& best, const Figures& pass) {
+  best.mbps32 = std::max(best.mbps32, pass.mbps32);
+  best.mbps4k = std::max(best.mbps4k, pass.mbps4k);
+  if (best.latencyMedianUs == 0 ||
+      pass.latencyMedianUs < best.latencyMedianUs) {
+    best.latencyMedianUs = pass.latencyMedianUs;
+    best.latencyP99Us = pass.latencyP99Us;
+  }
+  best.idleCpuMs = std::max(best.idleCpuMs, pass.idleCpuMs);
 }
 
 int Main(int argc, char** argv) {
   double idleSeconds = 10;
   int rounds = 1000;
+  int passes = 3;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--idle-seconds") == 0)
       idleSeconds = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--passes") == 0) passes = std::atoi(argv[i + 1]);
   }
   char pattern[] = "/tmp/dov-bench-XXXXXX";
   const std::filesystem::path prefix = ::mkdtemp(pattern);
@@ -169,15 +187,29 @@ int Main(int argc, char** argv) {
   std::printf("%-14s %12s %12s %14s %14s %14s\n", "", "32 B MB/s", "4 KiB MB/s",
               "latency p50 us", "latency p99 us", "idle CPU ms");
   std::map<std::string, Figures> all;
+  std::map<std::string, std::string> failed;
+  // Passes interleave the subjects so that a burst of other load does not
+  // fall on one of them alone.
+  for (int pass = 0; pass < passes; ++pass) {
+    for (auto& subject : subjects) {
+      if (failed.count(subject->Name())) continue;
+      try {
+        KeepBest(all[subject->Name()],
+                 Measure(*subject, prefix / "dosdevices",
+                         pass == 0 ? idleSeconds : 0, rounds));
+      } catch (const std::exception& e) {
+        failed[subject->Name()] = e.what();
+        all.erase(subject->Name());
+      }
+    }
+  }
   for (auto& subject : subjects) {
-    Figures f;
-    try {
-      f = Measure(*subject, prefix / "dosdevices", idleSeconds, rounds);
-    } catch (const std::exception& e) {
-      std::printf("%-14s failed: %s\n", subject->Name().c_str(), e.what());
+    if (failed.count(subject->Name())) {
+      std::printf("%-14s failed: %s\n", subject->Name().c_str(),
+                  failed[subject->Name()].c_str());
       continue;
     }
-    all[subject->Name()] = f;
+    const Figures& f = all[subject->Name()];
     std::printf("%-14s %12.2f %12.2f %14.1f %14.1f %14.2f\n",
                 subject->Name().c_str(), f.mbps32, f.mbps4k, f.latencyMedianUs,
                 f.latencyP99Us, f.idleCpuMs);
