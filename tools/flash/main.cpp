@@ -9,6 +9,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 // windows.h first: timeapi.h needs its types.
 #include <timeapi.h>
