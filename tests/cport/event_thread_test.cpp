@@ -336,5 +336,48 @@ TEST_F(EventTest, WindowModeShowsHandlerErrorsAndCarriesOn) {
   port.Close();
 }
 
+// The thread's priority comes from EventThreadPriority; a refusal leaves
+// Open with the port connected and without a thread, and Close still works.
+class PriorityFake : public comm::FakeComm {
+ public:
+  bool SetThreadPriority(comm::Handle thread, int priority) override {
+    priorities.push_back(priority);
+    (void)thread;  // the real priority needs rights the test may lack
+    if (!refuse) return true;
+    SetLastError(comm::kErrorAccessDenied);
+    return false;
+  }
+  std::vector<int> priorities;
+  bool refuse = false;
+};
+
+TEST(EventThreadPriority, IsSetFromThePropertyAndARefusalIsReported) {
+  fw::InitMainThread();
+  PriorityFake fake;
+  comm::ScopedApi scope(fake);
+  TComPort port(nullptr);
+  port.SetEventThreadPriority(tpHighest);
+  port.Open();
+  port.Close();
+  port.SetEventThreadPriority(tpIdle);
+  fake.refuse = true;
+  fake.ClearCalls();
+  try {
+    port.Open();
+    ADD_FAILURE() << "no error";
+  } catch (const fw::EThread& e) {
+    const std::string text = e.what();
+    EXPECT_EQ(text.rfind("Thread Error: ", 0), 0u) << text;
+    EXPECT_NE(text.find(" (" + std::to_string(comm::kErrorAccessDenied) + ")"),
+              std::string::npos)
+        << text;
+  }
+  EXPECT_THAT(fake.priorities, ElementsAre(2, -15));
+  EXPECT_TRUE(port.Connected());
+  EXPECT_TRUE(fake.Calls("SetCommMask").empty());
+  port.Close();
+  EXPECT_FALSE(port.Connected());
+}
+
 }  // namespace
 }  // namespace cport::testing
