@@ -4,6 +4,9 @@
 # ThreadSanitizer, and the Windows build under Wine.
 #   ./test.sh                 all four
 #   ./test.sh linux windows   only these
+# The Linux and Windows builds are made before any test runs: tests of each
+# drive programs of the other (the Windows probes from the Linux tests, the
+# Linux device simulator from the Windows end-to-end tests).
 set -uo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps || exit 1
@@ -11,28 +14,43 @@ scripts/install-deps || exit 1
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows)
 
-summary=()
-failed=0
-run_preset() {
-  local preset=$1 log="build/$1-ctest.log"
-  rm -f "$log"
-  echo "=== $preset: configure and build"
-  cmake --preset "$preset" >/dev/null || return 1
-  cmake --build --preset "$preset" -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || return 1
-  if [ "$preset" = windows ]; then
-    echo "=== windows: preparing the Wine prefix"
-    scripts/wine-prefix >/dev/null || return 1
-  fi
-  echo "=== $preset: tests"
-  mkdir -p build
-  scripts/with-display ctest --preset "$preset" 2>&1 | tee "$log"
-  return "${PIPESTATUS[0]}"
+build() {
+  echo "=== $1: configure and build"
+  cmake --preset "$1" >/dev/null || return 1
+  cmake --build --preset "$1" -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\] '
+  [ "${PIPESTATUS[0]}" -eq 0 ]
 }
 
+declare -A built
+for preset in linux windows; do
+  if [[ " ${presets[*]} " == *" $preset "* ]] || [[ " ${presets[*]} " == *" windows "* && $preset == linux ]]; then
+    if build "$preset"; then built[$preset]=ok; else built[$preset]=failed; fi
+  fi
+done
+if [ "${built[windows]:-}" = ok ]; then
+  echo "=== preparing the Wine prefix"
+  scripts/wine-prefix >/dev/null || built[windows]=failed
+fi
+
+summary=()
+failed=0
+mkdir -p build
 for preset in "${presets[@]}"; do
-  if run_preset "$preset"; then status=ok; else status=FAILED; failed=1; fi
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of' "build/$preset-ctest.log" 2>/dev/null | tail -1)
+  log="build/$preset-ctest.log"
+  rm -f "$log"
+  status=ok
+  if [ -z "${built[$preset]:-}" ]; then
+    build "$preset" && built[$preset]=ok || built[$preset]=failed
+  fi
+  if [ "${built[$preset]}" = ok ]; then
+    echo "=== $preset: tests"
+    scripts/with-display ctest --preset "$preset" 2>&1 | tee "$log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=FAILED
+  else
+    status="BUILD FAILED"
+  fi
+  [ "$status" = ok ] || failed=1
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" 2>/dev/null | tail -1)
   summary+=("$preset: ${line:-no test summary} [$status]")
 done
 
