@@ -47,13 +47,20 @@ void RegisterWindowClass() {
   (void)registered;
 }
 
+HWND CreateHiddenWindow(HWND parent) {
+  return ::CreateWindowExW(WS_EX_TOOLWINDOW, kClassName, L"", WS_POPUP, 0, 0, 0,
+                           0, parent, nullptr, ::GetModuleHandleW(nullptr),
+                           nullptr);
+}
+
 }  // namespace
 
 std::uintptr_t AllocateWindow(TWndMethod Method) {
   RegisterWindowClass();
-  HWND window =
-      ::CreateWindowExW(WS_EX_TOOLWINDOW, kClassName, L"", WS_POPUP, 0, 0, 0, 0,
-                        nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  HWND window = CreateHiddenWindow(nullptr);
+  // Without a desktop (a session with no display) no top-level window can
+  // be made; a message-only window carries the sent messages just the same.
+  if (window == nullptr) window = CreateHiddenWindow(HWND_MESSAGE);
   if (window == nullptr) {
     throw fw::Exception(u"Window creation error: " +
                         fw::SysErrorMessage(::GetLastError()));
