@@ -5,7 +5,7 @@
 namespace dov::flash {
 namespace {
 
-constexpr int kBarWidth = 40;
+constexpr std::size_t kBarWidth = 40;
 
 }  // namespace
 
@@ -21,11 +21,18 @@ int TTextProgress::Percent() const {
 }
 
 std::string TTextProgress::Text() const {
-  const int filled = Percent() * kBarWidth / 100;
-  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
-         std::to_string(Percent()) + "%  " + std::to_string(position_ - min_) +
-         "/" + std::to_string(max_ - min_) + " bytes";
+  const auto filled = static_cast<std::size_t>(Percent() * kBarWidth / 100);
+  std::string text = "[";
+  text.append(filled, '#');
+  text.append(kBarWidth - filled, '.');
+  text += "] ";
+  text += std::to_string(Percent());
+  text += "%  ";
+  text += std::to_string(position_ - min_);
+  text += '/';
+  text += std::to_string(max_ - min_);
+  text += " bytes";
+  return text;
 }
 
 void TTextProgress::Repaint() {

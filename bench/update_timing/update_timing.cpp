@@ -1,0 +1,208 @@
+// How long an update takes and what it costs, against the device simulator
+// on a pseudo-terminal: dov-flash's update (its own code, in this process)
+// and the Qt dialog's (offscreen, "Update" clicked). For each run: the time
+// from the start of the update to the end of its last pause against the
+// protocol's minimum (the sum of the minimum pauses), the smallest margin
+// by which a pause exceeded its minimum as the host measured it and as the
+// device saw the gaps, and the CPU time of the process.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+#include "flasher.h"
+#include "form4_view.h"
+#include "framework/headless_application.h"
+#include "framework/text.h"
+#include "pause_recorder.h"
+#include "qt_application.h"
+#include "text_progress.h"
+#include "waiting_pause.h"
+
+namespace {
+
+using bench::TPauseRecorder;
+using Clock = std::chrono::steady_clock;
+
+// The minimum pauses of one update, and their number: a millisecond counter
+// ends each "more than N ms" pause at the earliest N + 1 ticks after the
+// tick in which it began, so back-to-back pauses cannot come closer than
+// one millisecond each to the protocol's minimum.
+constexpr double kProtocolMinimumMs = 26450;
+constexpr int kPausesPerUpdate = 805;
+
+struct TRun {
+  std::string Path;
+  double DurationMs = 0;
+  std::size_t Pauses = 0;
+  double HostMinMarginMs = 0;
+  std::size_t HostBelow = 0;
+  std::string DeviceMinMarginMs;
+  std::size_t DeviceBelow = 0;
+  bool DevicePassed = false;
+  double CpuS = 0;
+  std::string Error;
+};
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+struct TNoTool : dov::TToolLauncher {
+  void Start(const std::u16string&) override {}
+};
+
+std::size_t CountBelow(const std::string& report) {
+  const std::size_t from = report.find("\"below_minimum\"");
+  const std::size_t to = report.find("\"gaps\"");
+  std::size_t count = 0;
+  for (std::size_t at = report.find("{\"write\"", from);
+       at != std::string::npos && at < to;
+       at = report.find("{\"write\"", at + 1))
+    ++count;
+  return count;
+}
+
+// One update on a fresh simulator; `update` runs it and returns its error
+// message, if any.
+TRun Measure(const std::string& path, TPauseRecorder& recorder,
+             const std::function<std::string()>& update) {
+  TRun run;
+  run.Path = path;
+  e2e::TempPrefix prefix;
+  setenv("WINEPREFIX", prefix.Path().c_str(), 1);
+  e2e::Simulator device(prefix, 3);
+  if (!device.WaitReady()) {
+    run.Error = "the simulator did not start";
+    return run;
+  }
+  recorder.Clear();
+  const double cpu = CpuSeconds();
+  const Clock::time_point start = Clock::now();
+  run.Error = update();
+  run.CpuS = CpuSeconds() - cpu;
+
+  const auto& pauses = recorder.Pauses();
+  run.Pauses = pauses.size();
+  if (!pauses.empty()) {
+    run.DurationMs =
+        std::chrono::duration<double, std::milli>(pauses.back().End - start)
+            .count();
+    run.HostMinMarginMs = pauses.front().MarginMs();
+    for (const auto& pause : pauses) {
+      run.HostMinMarginMs = std::min(run.HostMinMarginMs, pause.MarginMs());
+      if (pause.ActualMs <= pause.MinimumMs) ++run.HostBelow;
+    }
+  }
+  const std::string report = device.Report(std::chrono::milliseconds(10000));
+  run.DeviceMinMarginMs = e2e::JsonField(report, "smallest_margin_ms");
+  run.DeviceBelow = CountBelow(report);
+  run.DevicePassed = e2e::JsonField(report, "passed") == "true";
+  return run;
+}
+
+TRun FlashRun() {
+  fw::HeadlessApplication application;
+  dov::flash::TSteadyTickCounter ticks;
+  dov::flash::TWaitingIdle idle(application, ticks);
+  TPauseRecorder recorder(ticks, idle);
+  TNoTool tool;
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  dov::flash::TTextProgress progress(sink, false);
+  TRun run = Measure("dov-flash", recorder, [&] {
+    return dov::flash::RunFlash({3}, {recorder, recorder, tool, progress})
+        .Error;
+  });
+  std::fclose(sink);
+  return run;
+}
+
+TRun DialogRun() {
+  dov::TQtApplication application;
+  std::string error;
+  application.SetShowException(
+      [&](const std::u16string& message, const std::u16string&) {
+        error = fw::ToUtf8(message);
+      });
+  dov::TSystemTickCounter ticks;
+  dov::TProcessMessagesIdle idle(application);
+  TPauseRecorder recorder(ticks, idle);
+  TNoTool tool;
+  dov::TForm4View view({recorder, recorder, tool});
+  application.SetMainWindow(&view);
+  view.show();
+  application.ProcessMessages();
+  return Measure("dialog", recorder, [&] {
+    view.Button8()->click();
+    return error;
+  });
+}
+
+void PrintTable(const std::vector<TRun>& runs) {
+  const double floorMs = kProtocolMinimumMs + kPausesPerUpdate;
+  std::printf("%-10s %12s %9s %10s %7s %12s %6s %12s %6s %7s  %s\n", "path",
+              "duration ms", "/minimum", "/tick floor", "pauses", "host margin",
+              "below", "dev. margin", "below", "CPU s", "device verdict");
+  for (const TRun& r : runs) {
+    std::printf(
+        "%-10s %12.1f %9.4f %10.4f %7zu %9.3f ms %6zu %9s ms %6zu "
+        "%7.3f  %s%s%s\n",
+        r.Path.c_str(), r.DurationMs, r.DurationMs / kProtocolMinimumMs,
+        r.DurationMs / floorMs, r.Pauses, r.HostMinMarginMs, r.HostBelow,
+        r.DeviceMinMarginMs.c_str(), r.DeviceBelow, r.CpuS,
+        r.DevicePassed ? "PASS" : "FAIL",
+        r.Error.empty() ? "" : ", error: ", r.Error.c_str());
+  }
+  std::printf(
+      "\nminimum: %.0f ms of minimum pauses; tick floor: %.0f ms (one "
+      "millisecond tick more per pause, %d pauses).\n"
+      "host margin: smallest real pause length minus its minimum, as the "
+      "updater timed it;\n"
+      "dev. margin: smallest gap between writes minus its minimum, as the "
+      "simulator saw the bytes arrive.\n"
+      "targets: no pause below its minimum; dov-flash within 1 %% of the "
+      "minimum and under 0.5 s CPU; the dialog within 3 %%.\n",
+      kProtocolMinimumMs, floorMs, kPausesPerUpdate);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 1;
+  std::string only;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--only" && i + 1 < argc) {
+      only = argv[++i];
+    } else {
+      std::fprintf(stderr,
+                   "usage: update_timing [--runs N] [--only flash|dialog]\n");
+      return 2;
+    }
+  }
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication qt(argc, argv);
+
+  std::vector<TRun> results;
+  for (int i = 0; i < runs; ++i) {
+    if (only.empty() || only == "flash") results.push_back(FlashRun());
+    if (only.empty() || only == "dialog") results.push_back(DialogRun());
+  }
+  PrintTable(results);
+  return 0;
+}
