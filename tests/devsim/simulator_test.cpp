@@ -219,6 +219,23 @@ TEST_F(SimulatorTest, ChatterReachesTheHost) {
   EXPECT_GT(Finish().chatter_bytes_sent, 0u);
 }
 
+TEST_F(SimulatorTest, ChatterLeftUnreadIsReported) {
+  config_.chatter = true;
+  config_.chatter_period_ms = 5;
+  Start();
+  Host host(Link());
+  ASSERT_TRUE(host.ok());
+  Sleep(100);  // the host reads nothing meanwhile
+  simulator_->Stop();
+  const Report report = Finish();
+  EXPECT_GE(report.chatter_most_waiting, 2 * 9u);
+  EXPECT_LE(report.chatter_most_waiting, report.chatter_bytes_sent);
+  EXPECT_NE(devsim::FormatJson(report).find(
+                "\"chatter_most_waiting\": " +
+                std::to_string(report.chatter_most_waiting)),
+            std::string::npos);
+}
+
 TEST_F(SimulatorTest, RefusedBootRecordsNothing) {
   config_.refuse_boot = true;
   config_.timeout_ms = 300;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <array>
@@ -50,6 +51,16 @@ std::size_t PseudoTerminal::Read(std::span<std::uint8_t> buffer) {
 std::size_t PseudoTerminal::Send(std::span<const std::uint8_t> bytes) {
   const ssize_t n = ::write(master_.get(), bytes.data(), bytes.size());
   return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+std::size_t PseudoTerminal::WaitingForHost() const {
+  // The host and the simulator's own slave descriptor share the slave's
+  // input queue, so its count is what the host has left unread.
+  int waiting = 0;
+  if (!slave_.valid() || ::ioctl(slave_.get(), FIONREAD, &waiting) != 0) {
+    return 0;
+  }
+  return static_cast<std::size_t>(waiting);
 }
 
 void PseudoTerminal::FillHostSide() {

@@ -31,6 +31,9 @@ class PseudoTerminal {
   // it took.
   std::size_t Send(std::span<const std::uint8_t> bytes);
 
+  // How many bytes sent to the host it has not read yet.
+  std::size_t WaitingForHost() const;
+
   // Fills the host-to-device direction of the line from the simulator's own
   // slave descriptor, so the host finds no room left: the line of a device
   // that no longer reads.

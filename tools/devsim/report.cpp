@@ -128,7 +128,9 @@ std::string FormatText(const Report& report) {
       << '\n'
       << "total time:       " << Ms(a.total_ms) << " ms\n";
   if (report.chatter_bytes_sent > 0) {
-    out << "chatter sent:     " << report.chatter_bytes_sent << " bytes\n";
+    out << "chatter sent:     " << report.chatter_bytes_sent << " bytes\n"
+        << "chatter unread:   at most " << report.chatter_most_waiting
+        << " bytes at a time\n";
   }
   for (const Gap& gap : a.below) {
     out << "BELOW MINIMUM:    write " << gap.write << " ("
@@ -173,6 +175,7 @@ std::string FormatJson(const Report& report) {
       << (a.smallest_margin_ms ? Ms(*a.smallest_margin_ms) : "null") << ",\n"
       << "  \"total_ms\": " << Ms(a.total_ms) << ",\n"
       << "  \"chatter_bytes_sent\": " << report.chatter_bytes_sent << ",\n"
+      << "  \"chatter_most_waiting\": " << report.chatter_most_waiting << ",\n"
       << "  \"below_minimum\": " << JsonList(a.below, GapJson) << ",\n"
       << "  \"gaps\": " << JsonList(a.gaps, GapJson) << ",\n"
       << "  \"passed\": " << (report.Passed() ? "true" : "false") << "\n"

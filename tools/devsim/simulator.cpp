@@ -183,6 +183,8 @@ void Simulator::Unplug() {
 
 void Simulator::Chatter(double now_ms) {
   if (now_ms < next_chatter_ms_ || vanished_) return;
+  chatter_most_waiting_ =
+      std::max(chatter_most_waiting_, pty_.WaitingForHost());
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(kChatter.data());
   chatter_sent_ += pty_.Send({bytes, kChatter.size()});
   next_chatter_ms_ = now_ms + config_.chatter_period_ms;
@@ -202,6 +204,7 @@ Report Simulator::MakeReport(EndReason end) const {
   report.expected_sha256 = Sha256Hex(config_.image);
   report.intact = std::ranges::equal(received_, config_.image);
   report.chatter_bytes_sent = chatter_sent_;
+  report.chatter_most_waiting = chatter_most_waiting_;
   report.minimums = config_.minimums;
   if (report.boot == BootState::kReceived) {
     report.analysis = AnalyseArrivals(boot_ms_, chunks_, config_.minimums);
