@@ -225,6 +225,7 @@ TEST_F(SimulatorTest, ChatterLeftUnreadIsReported) {
   Start();
   Host host(Link());
   ASSERT_TRUE(host.ok());
+  ASSERT_EQ(host.Write("BootUp@", 7), 7);
   Sleep(100);  // the host reads nothing meanwhile
   simulator_->Stop();
   const Report report = Finish();

@@ -24,9 +24,10 @@ struct Report {
   std::string expected_sha256;
   bool intact = false;
   std::size_t chatter_bytes_sent = 0;
-  // The most chatter bytes found unread by the host before a send: stays
-  // near one message while the host drains the line, and grows up to the
-  // line's capacity when it does not.
+  // The most chatter bytes found unread by the host before a send, after
+  // the boot command: stays near one message while the host drains the
+  // line during the update, and grows up to the line's capacity when it
+  // does not.
   std::size_t chatter_most_waiting = 0;
   Minimums minimums;
   Analysis analysis;

@@ -183,8 +183,12 @@ void Simulator::Unplug() {
 
 void Simulator::Chatter(double now_ms) {
   if (now_ms < next_chatter_ms_ || vanished_) return;
-  chatter_most_waiting_ =
-      std::max(chatter_most_waiting_, pty_.WaitingForHost());
+  // Before the boot command the host may not have the port open yet, so
+  // only what it leaves unread during the update counts.
+  if (state_ == State::kRecording) {
+    chatter_most_waiting_ =
+        std::max(chatter_most_waiting_, pty_.WaitingForHost());
+  }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(kChatter.data());
   chatter_sent_ += pty_.Send({bytes, kChatter.size()});
   next_chatter_ms_ = now_ms + config_.chatter_period_ms;
