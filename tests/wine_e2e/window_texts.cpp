@@ -1,0 +1,83 @@
+// Prints the texts of the visible top-level windows whose title is the given
+// one, for a test that checks what a program shows under Wine: child windows
+// drawn by Wine itself are not X windows, so their texts cannot be read
+// through X. It only reads; it sends no input and changes no window.
+//
+//   window_texts.exe TITLE
+//
+// For each match: a line "window CLASS" and then one line per child window,
+// "CLASS: TEXT" (carriage returns and line feeds shown as \r and \n).
+// Exit code 0 when a window was found, 1 when none was.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::wstring Text(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      GetWindowTextW(window, text.data(), length + 1)));
+  return text;
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::wstring shown;
+  for (const wchar_t c : text) {
+    if (c == L'\r') {
+      shown += L"\\r";
+    } else if (c == L'\n') {
+      shown += L"\\n";
+    } else {
+      shown += c;
+    }
+  }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, shown.data(),
+                                       static_cast<int>(shown.size()), nullptr,
+                                       0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()),
+                      out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM) {
+  std::printf("%s: %s\n", Utf8(ClassName(child)).c_str(),
+              Utf8(Text(child)).c_str());
+  return TRUE;
+}
+
+struct Search {
+  std::wstring title;
+  int found = 0;
+};
+
+BOOL CALLBACK PrintMatch(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<Search*>(context);
+  if (!IsWindowVisible(window) || Text(window) != search.title) return TRUE;
+  ++search.found;
+  std::printf("window %s\n", Utf8(ClassName(window)).c_str());
+  EnumChildWindows(window, PrintChild, 0);
+  return TRUE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2) {
+    std::fputs("usage: window_texts.exe TITLE\n", stderr);
+    return 2;
+  }
+  Search search{argv[1]};
+  EnumWindows(PrintMatch, reinterpret_cast<LPARAM>(&search));
+  std::fflush(stdout);
+  return search.found > 0 ? 0 : 1;
+}
