@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
              {{1, GapKind::kBeforeWrite}},
              {}},
         Case{"ShortPauseInsideBlock",
-             Started().Pause(11).Bytes(32).Pause(9.5).Bytes(32).chunks(),
+             Started().Pause(10.2).Bytes(32).Pause(9.5).Bytes(32).chunks(),
              2,
              {{1, GapKind::kBeforeWrite}},
              {}},
@@ -129,6 +129,25 @@ INSTANTIATE_TEST_SUITE_P(
              3,
              {},
              {0}},
+        // The first write arrives 2 ms late: its pause looks 2 ms long, the
+        // next one 2 ms short. Both together hold their minimums.
+        Case{"LateDeliveryMadeUpByThePauseBefore",
+             Started().Pause(13).Bytes(32).Pause(9).Bytes(32).chunks(),
+             2,
+             {},
+             {}},
+        // Short by more than the line's lateness, or with no long pause in
+        // front of it: the host hurried.
+        Case{"ShortBeyondDeliveryJitter",
+             Started().Pause(20).Bytes(32).Pause(5).Bytes(32).chunks(),
+             2,
+             {{1, GapKind::kBeforeWrite}},
+             {}},
+        Case{"ShortWithoutALongPauseBefore",
+             Started().Pause(10.5).Bytes(32).Pause(9).Bytes(32).chunks(),
+             2,
+             {{1, GapKind::kBeforeWrite}},
+             {}},
         Case{"NothingAfterBoot", {}, 0, {}, {}}),
     [](const testing::TestParamInfo<Case>& param) { return param.param.name; });
 

@@ -50,6 +50,16 @@ Gap GapBefore(std::size_t index, double previous_end_ms, const Write& write,
   return gap;
 }
 
+// A gap below its minimum that the write before it explains: that write
+// arrived late, which lengthened the pause before it and shortened this one
+// by the same amount.
+bool LateDelivery(const Gap& gap, const Gap* previous,
+                  const Minimums& minimums) {
+  const double shortfall = -gap.MarginMs();
+  return previous != nullptr && shortfall <= minimums.delivery_jitter_ms &&
+         previous->MarginMs() >= shortfall;
+}
+
 }  // namespace
 
 Analysis AnalyseArrivals(double boot_ms, std::span<const Chunk> chunks,
@@ -60,8 +70,13 @@ Analysis AnalyseArrivals(double boot_ms, std::span<const Chunk> chunks,
   for (std::size_t i = 0; i < result.writes.size(); ++i) {
     const Write& write = result.writes[i];
     const Gap gap = GapBefore(i, previous_end_ms, write, minimums);
+    const Gap* previous = i > 0 ? &result.gaps.back() : nullptr;
+    if (gap.Below()) {
+      (LateDelivery(gap, previous, minimums) ? result.late_deliveries
+                                             : result.below)
+          .push_back(gap);
+    }
     result.gaps.push_back(gap);
-    if (gap.Below()) result.below.push_back(gap);
     if (!result.smallest_margin_ms ||
         gap.MarginMs() < *result.smallest_margin_ms) {
       result.smallest_margin_ms = gap.MarginMs();

@@ -28,6 +28,12 @@ struct Minimums {
   // the shortest pause: a write split by the line still joins up, while two
   // properly paced writes never merge.
   double ClusterMs() const { return before_write_ms / 2; }
+
+  // How late the line may hand over a write. A pause that looks short by no
+  // more than this, while the pause before it is long by at least as much,
+  // is the earlier write arriving late, not the host hurrying: the host's
+  // two pauses together still hold their minimums.
+  double delivery_jitter_ms = 3;
 };
 
 // One write of the host, as reconstructed.
@@ -56,6 +62,7 @@ struct Analysis {
   std::vector<Write> writes;
   std::vector<Gap> gaps;                // one per write, in order
   std::vector<Gap> below;               // the gaps below their minimum
+  std::vector<Gap> late_deliveries;     // short only through a late write
   std::vector<std::size_t> odd_writes;  // writes not of write_size bytes
   std::optional<double> smallest_margin_ms;
   double total_ms = 0;  // boot command to last byte

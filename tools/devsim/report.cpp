@@ -137,6 +137,11 @@ std::string FormatText(const Report& report) {
         << GapKindName(gap.kind) << ") " << Ms(gap.gap_ms) << " ms < "
         << Ms(gap.minimum_ms) << " ms\n";
   }
+  for (const Gap& gap : a.late_deliveries) {
+    out << "LATE DELIVERY:    write " << gap.write << " ("
+        << GapKindName(gap.kind) << ") " << Ms(gap.gap_ms) << " ms < "
+        << Ms(gap.minimum_ms) << " ms, made up by the pause before\n";
+  }
   for (const std::size_t i : a.odd_writes) {
     out << "ODD WRITE SIZE:   write " << i << " has " << a.writes[i].size
         << " bytes, expected " << m.write_size << '\n';
@@ -177,6 +182,8 @@ std::string FormatJson(const Report& report) {
       << "  \"chatter_bytes_sent\": " << report.chatter_bytes_sent << ",\n"
       << "  \"chatter_most_waiting\": " << report.chatter_most_waiting << ",\n"
       << "  \"below_minimum\": " << JsonList(a.below, GapJson) << ",\n"
+      << "  \"late_deliveries\": " << JsonList(a.late_deliveries, GapJson)
+      << ",\n"
       << "  \"gaps\": " << JsonList(a.gaps, GapJson) << ",\n"
       << "  \"passed\": " << (report.Passed() ? "true" : "false") << "\n"
       << "}\n";
