@@ -227,13 +227,13 @@ TEST_F(SimulatorTest, ChatterLeftUnreadIsReported) {
   ASSERT_TRUE(host.ok());
   ASSERT_EQ(host.Write("BootUp@", 7), 7);
   Sleep(100);  // the host reads nothing meanwhile
-  simulator_->Stop();
+  host.Send(image_, 0, image_.size());
   const Report report = Finish();
-  EXPECT_GE(report.chatter_most_waiting, 2 * 9u);
-  EXPECT_LE(report.chatter_most_waiting, report.chatter_bytes_sent);
+  EXPECT_GE(report.chatter_sent_in_update, 2 * 9u);
+  EXPECT_GE(report.chatter_unread_at_image_end, report.chatter_sent_in_update);
   EXPECT_NE(devsim::FormatJson(report).find(
-                "\"chatter_most_waiting\": " +
-                std::to_string(report.chatter_most_waiting)),
+                "\"chatter_unread_at_image_end\": " +
+                std::to_string(report.chatter_unread_at_image_end)),
             std::string::npos);
 }
 

@@ -18,7 +18,7 @@ const char* const kUsage =
     "  --ready-file FILE  create FILE while the link exists\n"
     "  --force            replace an existing comN link\n"
     "  --chatter          send bytes to the host every 50 ms and note how\n"
-    "                     many it left unread\n"
+    "                     many it left unread by the end of the image\n"
     "  --vanish-after N   unplug after N image bytes\n"
     "  --stop-reading     stop reading after BootUp@\n"
     "  --appear-after MS  make the link only after MS milliseconds\n"

@@ -129,8 +129,9 @@ std::string FormatText(const Report& report) {
       << "total time:       " << Ms(a.total_ms) << " ms\n";
   if (report.chatter_bytes_sent > 0) {
     out << "chatter sent:     " << report.chatter_bytes_sent << " bytes\n"
-        << "chatter unread:   at most " << report.chatter_most_waiting
-        << " bytes at a time\n";
+        << "chatter in update: " << report.chatter_sent_in_update
+        << " bytes sent, " << report.chatter_unread_at_image_end
+        << " unread by the host when the image was complete\n";
   }
   for (const Gap& gap : a.below) {
     out << "BELOW MINIMUM:    write " << gap.write << " ("
@@ -180,7 +181,10 @@ std::string FormatJson(const Report& report) {
       << (a.smallest_margin_ms ? Ms(*a.smallest_margin_ms) : "null") << ",\n"
       << "  \"total_ms\": " << Ms(a.total_ms) << ",\n"
       << "  \"chatter_bytes_sent\": " << report.chatter_bytes_sent << ",\n"
-      << "  \"chatter_most_waiting\": " << report.chatter_most_waiting << ",\n"
+      << "  \"chatter_sent_in_update\": " << report.chatter_sent_in_update
+      << ",\n"
+      << "  \"chatter_unread_at_image_end\": "
+      << report.chatter_unread_at_image_end << ",\n"
       << "  \"below_minimum\": " << JsonList(a.below, GapJson) << ",\n"
       << "  \"late_deliveries\": " << JsonList(a.late_deliveries, GapJson)
       << ",\n"

@@ -24,11 +24,13 @@ struct Report {
   std::string expected_sha256;
   bool intact = false;
   std::size_t chatter_bytes_sent = 0;
-  // The most chatter bytes found unread by the host before a send, after
-  // the boot command: stays near one message while the host drains the
-  // line during the update, and grows up to the line's capacity when it
-  // does not.
-  std::size_t chatter_most_waiting = 0;
+  // Chatter sent from the boot command until the whole image had arrived,
+  // and what the host had left unread of all chatter when it had: a host
+  // that drains the line during the update leaves at most the latest
+  // message or two, one that does not leaves everything (up to the line's
+  // capacity).
+  std::size_t chatter_sent_in_update = 0;
+  std::size_t chatter_unread_at_image_end = 0;
   Minimums minimums;
   Analysis analysis;
 

@@ -147,6 +147,7 @@ void Simulator::Feed(std::span<const std::uint8_t> bytes, double time_ms) {
       return;
     }
     state_ = State::kRecording;
+    chatter_sent_at_boot_ = chatter_sent_;
     if (config_.stop_reading) {
       pty_.FillHostSide();
       reading_ = false;
@@ -171,6 +172,8 @@ void Simulator::Record(std::span<const std::uint8_t> bytes, double time_ms) {
   }
   if (!settle_at_ms_ && received_.size() >= config_.image.size()) {
     settle_at_ms_ = time_ms + config_.settle_ms;
+    chatter_sent_at_image_ = chatter_sent_;
+    chatter_unread_at_image_ = pty_.WaitingForHost();
   }
 }
 
@@ -183,12 +186,6 @@ void Simulator::Unplug() {
 
 void Simulator::Chatter(double now_ms) {
   if (now_ms < next_chatter_ms_ || vanished_) return;
-  // Before the boot command the host may not have the port open yet, so
-  // only what it leaves unread during the update counts.
-  if (state_ == State::kRecording) {
-    chatter_most_waiting_ =
-        std::max(chatter_most_waiting_, pty_.WaitingForHost());
-  }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(kChatter.data());
   chatter_sent_ += pty_.Send({bytes, kChatter.size()});
   next_chatter_ms_ = now_ms + config_.chatter_period_ms;
@@ -208,7 +205,11 @@ Report Simulator::MakeReport(EndReason end) const {
   report.expected_sha256 = Sha256Hex(config_.image);
   report.intact = std::ranges::equal(received_, config_.image);
   report.chatter_bytes_sent = chatter_sent_;
-  report.chatter_most_waiting = chatter_most_waiting_;
+  if (state_ == State::kRecording) {
+    report.chatter_sent_in_update =
+        chatter_sent_at_image_.value_or(chatter_sent_) - chatter_sent_at_boot_;
+    report.chatter_unread_at_image_end = chatter_unread_at_image_;
+  }
   report.minimums = config_.minimums;
   if (report.boot == BootState::kReceived) {
     report.analysis = AnalyseArrivals(boot_ms_, chunks_, config_.minimums);

@@ -86,7 +86,9 @@ class Simulator {
   std::optional<double> settle_at_ms_;
   double next_chatter_ms_ = 0;
   std::size_t chatter_sent_ = 0;
-  std::size_t chatter_most_waiting_ = 0;
+  std::size_t chatter_sent_at_boot_ = 0;
+  std::optional<std::size_t> chatter_sent_at_image_;  // once it is complete
+  std::size_t chatter_unread_at_image_ = 0;
   std::vector<std::uint8_t> received_;
   std::vector<Chunk> chunks_;
 };
