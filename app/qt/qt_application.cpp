@@ -46,7 +46,7 @@ void TQtApplication::Run() { QApplication::exec(); }
 
 void TQtApplication::OnWake() {
   QMetaObject::invokeMethod(
-      qApp,
+      &wakeReceiver_,
       [this] {
         RunQueued();
         if (Terminated()) QCoreApplication::quit();

@@ -30,6 +30,9 @@ class TQtApplication : public fw::TApplication {
 
  private:
   QWidget* mainWindow_ = nullptr;
+  // The receiver of the queued wake-ups: a wake-up still queued when the
+  // application goes is dropped with it, not run on a destroyed object.
+  QObject wakeReceiver_;
 };
 
 }  // namespace dov
