@@ -164,4 +164,13 @@ std::string JsonField(const std::string& json, const std::string& name) {
   return value;
 }
 
+std::string JsonList(const std::string& json, const std::string& name) {
+  const std::string key = "\n  \"" + name + "\": [";
+  const std::size_t at = json.find(key);
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + key.size() - 1;
+  const std::size_t to = json.find(']', from);
+  return to == std::string::npos ? "" : json.substr(from, to + 1 - from);
+}
+
 }  // namespace e2e

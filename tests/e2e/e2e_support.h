@@ -88,5 +88,8 @@ class Simulator {
 // The value of a top-level field of a flat JSON report, as written ("true",
 // "20480", "\"complete\"", "[]"), or "" when it is missing.
 std::string JsonField(const std::string& json, const std::string& name);
+// A top-level list field of such a report, brackets included ("[]" when
+// empty), or "" when it is missing.
+std::string JsonList(const std::string& json, const std::string& name);
 
 }  // namespace e2e
