@@ -299,9 +299,18 @@ class TCustomComPort : public fw::TComponent {
   // Start and stop of the event thread, for Open and Close.
   void StartEventThread();
   void StopEventThread();
+  // Joins the threads stopped from inside their own deliveries, except one
+  // whose delivery is still in progress on the calling thread.
+  void JoinRetiredThreads();
 
   std::unique_ptr<TComThread> FEventThread;
   bool FThreadCreated = false;
+  // Event threads stopped by a Close inside their own delivery; each ends
+  // by itself and is joined at the next Open or Close, or with the port.
+  std::vector<std::unique_ptr<TComThread>> FRetiredThreads;
+  // True while Close runs: a handler that runs during its wait for the
+  // event thread and closes the port again leaves the work to it.
+  bool FClosing = false;
   comm::Handle FHandle = comm::kInvalidHandle;
   std::uintptr_t FWindow = 0;
   std::int32_t FUpdateCount = 0;

@@ -1,5 +1,7 @@
 // Start and stop of the event thread and of the hidden window that the
 // window delivery mode needs.
+#include <vector>
+
 #include "cport/comport.h"
 #include "cport/comthread.h"
 
@@ -24,10 +26,24 @@ void TCustomComPort::StartEventThread() {
 
 void TCustomComPort::StopEventThread() {
   // The thread first: a delivery under way may still use the window.
-  FEventThread.reset();
+  if (FEventThread->DeliveringOnThisThread()) {
+    // Closed from one of the thread's own notifications: waiting here
+    // would wait for this very handler. The thread clears the driver now
+    // and ends by itself once the delivery returns; it is joined later.
+    FEventThread->StopFromDelivery();
+    FRetiredThreads.push_back(std::move(FEventThread));
+  } else {
+    FEventThread.reset();
+  }
   FThreadCreated = false;
   DeallocateWindow(FWindow);
   FWindow = 0;
+}
+
+void TCustomComPort::JoinRetiredThreads() {
+  std::erase_if(FRetiredThreads, [](const std::unique_ptr<TComThread>& thread) {
+    return !thread->DeliveringOnThisThread();
+  });
 }
 
 }  // namespace cport

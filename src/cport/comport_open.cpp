@@ -7,6 +7,7 @@
 namespace cport {
 
 void TCustomComPort::Open() {
+  JoinRetiredThreads();
   if (FConnected || Designing()) return;
   FireBeforeOpen();
   CreateDeviceHandle();
@@ -28,7 +29,13 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::Close() {
-  if (!FConnected || Designing()) return;
+  JoinRetiredThreads();
+  if (!FConnected || Designing() || FClosing) return;
+  FClosing = true;
+  struct ClosingMark {
+    bool& closing;
+    ~ClosingMark() { closing = false; }
+  } mark{FClosing};
   TellLinks(&TComLink::OnCTSChange, false);
   TellLinks(&TComLink::OnDSRChange, false);
   TellLinks(&TComLink::OnRLSDChange, false);

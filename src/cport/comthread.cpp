@@ -6,6 +6,32 @@
 #include "platform/comm_api.h"
 
 namespace cport {
+namespace {
+
+// The deliveries in progress on this thread, innermost first: a delivery
+// may run another one nested (a handler that processes messages).
+struct DeliveryScope {
+  const TComThread* Thread;
+  const DeliveryScope* Outer;
+};
+thread_local const DeliveryScope* tDeliveries = nullptr;
+
+// Marks a delivery of `thread` as in progress on this thread while it lives.
+class DeliveryMark {
+ public:
+  explicit DeliveryMark(const TComThread* thread)
+      : scope_{thread, tDeliveries} {
+    tDeliveries = &scope_;
+  }
+  ~DeliveryMark() { tDeliveries = scope_.Outer; }
+  DeliveryMark(const DeliveryMark&) = delete;
+  DeliveryMark& operator=(const DeliveryMark&) = delete;
+
+ private:
+  const DeliveryScope scope_;
+};
+
+}  // namespace
 
 std::unique_ptr<TComThread> TComThread::Create(TCustomComPort* AComPort) {
   std::unique_ptr<TComThread> thread(new TComThread(AComPort));
@@ -15,12 +41,12 @@ std::unique_ptr<TComThread> TComThread::Create(TCustomComPort* AComPort) {
 }
 
 TComThread::TComThread(TCustomComPort* AComPort)
-    : fw::TThread(true), FComPort(AComPort) {
+    : fw::TThread(true), FComPort(AComPort), FDevice(AComPort->FHandle) {
   FStopEvent.emplace(fw::CreateManualResetEvent());
   SetPriority(kThreadPriorities[AComPort->EventThreadPriority()]);
   // The result is not examined: a device that refuses the mask simply
   // reports nothing.
-  comm::Api().SetCommMask(AComPort->FHandle, EventsToMask(AComPort->Events()));
+  comm::Api().SetCommMask(FDevice, EventsToMask(AComPort->Events()));
 }
 
 TComThread::~TComThread() {
@@ -30,6 +56,22 @@ TComThread::~TComThread() {
   if (!FStarted) return;
   if (!Finished()) Terminate();
   fw::WaitForThreadHandle(Handle());
+}
+
+bool TComThread::DeliveringOnThisThread() const {
+  for (const DeliveryScope* scope = tDeliveries; scope != nullptr;
+       scope = scope->Outer) {
+    if (scope->Thread == this) return true;
+  }
+  return false;
+}
+
+void TComThread::StopFromDelivery() {
+  FRetired = true;
+  // No wait is armed during a delivery, so the device is free for the exit
+  // steps; the caller may close it as soon as this returns.
+  ClearDriver();
+  SignalStop();
 }
 
 void TComThread::SignalStop() {
@@ -47,7 +89,6 @@ void TComThread::CloseStopEvent() {
 
 void TComThread::Execute() {
   comm::CommApi& api = comm::Api();
-  const comm::Handle device = FComPort->FHandle;
   // Released on every way out, an exception from a delivery included.
   std::optional<fw::OwnedHandle> waitEvent;
   waitEvent.emplace(api.CreateEventW(true, true));
@@ -60,20 +101,28 @@ void TComThread::Execute() {
     // Reset first, so a wait the driver refuses at once leaves the thread
     // blocked until it is stopped instead of spinning on a stale signal.
     api.ResetEvent(overlapped.hEvent);
-    api.WaitCommEvent(device, &mask, &overlapped);
+    api.WaitCommEvent(FDevice, &mask, &overlapped);
     if (api.WaitForMultipleObjects(2, handles, false, comm::kInfinite) !=
         comm::kWaitObject0 + 1)
       break;  // stopped, or the wait failed
     std::uint32_t transferred = 0;
-    if (api.GetOverlappedResult(device, &overlapped, &transferred, false)) {
+    if (api.GetOverlappedResult(FDevice, &overlapped, &transferred, false)) {
       FEvents = MaskToEvents(mask);
       DeliverEvents();
+      // Stopped from inside the delivery: the driver is cleared, the device
+      // may be closed and the port gone, so neither is touched again.
+      if (FRetired) break;
     }
   }
-  api.SetCommMask(device, 0);
-  api.PurgeComm(device, comm::kPurgeTxClear | comm::kPurgeRxClear);
+  if (!FRetired) ClearDriver();
   waitEvent.reset();
   CloseStopEvent();
+}
+
+void TComThread::ClearDriver() {
+  comm::CommApi& api = comm::Api();
+  api.SetCommMask(FDevice, 0);
+  api.PurgeComm(FDevice, comm::kPurgeTxClear | comm::kPurgeRxClear);
 }
 
 void TComThread::DeliverEvents() {
@@ -91,7 +140,10 @@ void TComThread::DeliverEvents() {
 }
 
 void TComThread::RunEventHandlers() {
+  const DeliveryMark mark(this);
   for (TComEvent event : kEventOrder) {
+    // A handler that closed the port drops the rest of the report.
+    if (FRetired) return;
     if (FEvents.Contains(event)) FComPort->HandleEvent(event);
   }
 }

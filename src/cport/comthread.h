@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +36,17 @@ class TComThread : public fw::TThread {
 
   std::u16string ClassName() const override { return u"TComThread"; }
 
+  // True while the calling thread is inside one of this thread's deliveries
+  // (the handling of a report, on whichever thread runs it). Such a thread
+  // cannot be waited for there: it waits for that very delivery to return.
+  bool DeliveringOnThisThread() const;
+  // Stops the thread from inside one of its own deliveries: the rest of the
+  // report is dropped, the driver is cleared now (while the device is still
+  // open) and the thread ends by itself once the delivery returns, without
+  // touching the port or the device again. It must still be destroyed
+  // (joined) later, outside the delivery.
+  void StopFromDelivery();
+
  protected:
   void Execute() override;
 
@@ -45,10 +57,18 @@ class TComThread : public fw::TThread {
   void DeliverEvents();
   void SendEventMessages();
   void RunEventHandlers();
+  // The exit steps on the device: clears the event mask and discards both
+  // driver queues.
+  void ClearDriver();
   // Closes the stop event; it is not used after that.
   void CloseStopEvent();
 
   TCustomComPort* FComPort;
+  // The port's device handle, fixed while the thread runs.
+  const comm::Handle FDevice;
+  // Set by StopFromDelivery: the delivery under way is the last one, and
+  // the driver has already been cleared.
+  std::atomic<bool> FRetired{false};
   // The stop event is closed by the thread as it ends, and set by the
   // owner's thread: the lock keeps a closed handle from being set.
   std::mutex FStopLock;

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -36,6 +39,37 @@ inline bool PumpUntil(const std::function<bool()>& done,
 inline void PumpFor(std::chrono::milliseconds span) {
   PumpUntil([] { return false; }, span);
 }
+
+// Ends the test program with a message when the scenario it guards has not
+// finished within `bound`: a scenario that can only hang the UI thread (the
+// one that would report the failure) fails instead of blocking the suite.
+class Watchdog {
+ public:
+  explicit Watchdog(std::string scenario, std::chrono::milliseconds bound = 60s)
+      : thread_([this, scenario = std::move(scenario), bound] {
+          std::unique_lock lock(lock_);
+          if (done_.wait_for(lock, bound, [this] { return finished_; })) return;
+          std::fprintf(stderr, "Hung: %s\n", scenario.c_str());
+          std::fflush(stderr);
+          std::_Exit(EXIT_FAILURE);
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard guard(lock_);
+      finished_ = true;
+    }
+    done_.notify_all();
+    thread_.join();
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  std::mutex lock_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread thread_;  // last: it uses the members above
+};
 
 class EventTest : public PortTest {
  protected:
@@ -88,18 +122,49 @@ class EventTest : public PortTest {
   }
 
   // True while a marshalled call waits for the UI thread.
-  static bool CallQueued() {
-    return comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0) ==
-           comm::kWaitObject0;
+  static bool CallQueued() { return IsSet(fw::CallsWaitingEvent()); }
+  // True while a message sent to the hidden window waits for the UI thread.
+  static bool MessageQueued() { return IsSet(fw::SentMessagesWaitingEvent()); }
+  static bool IsSet(comm::Handle event) {
+    return comm::Api().WaitForSingleObject(event, 0) == comm::kWaitObject0;
+  }
+
+  // The close steps made on device handle `h` (from the first abort of
+  // pending transfers on: PurgeComm, SetCommMask, CloseHandle) and every call
+  // made on it after it was closed, as "Name arg". A delivery that runs
+  // meanwhile may read the device; that is left out.
+  std::vector<std::string> CallsFromClose(comm::Handle h) const {
+    std::vector<std::string> calls;
+    bool closed = false;
+    for (const comm::FakeCall& call : fake.Calls()) {
+      if (call.handle != h) continue;
+      std::string entry = call.name;
+      for (std::uint64_t arg : call.args) entry += " " + std::to_string(arg);
+      if (calls.empty() && entry != "PurgeComm 3") continue;
+      const bool step = call.name == "PurgeComm" ||
+                        call.name == "SetCommMask" ||
+                        call.name == "CloseHandle";
+      if (step || closed) calls.push_back(entry);
+      closed = closed || call.name == "CloseHandle";
+    }
+    return calls;
   }
 
   std::mutex logLock;
+  // Covers the test body and the Close above.
+  Watchdog watchdog{
+      ::testing::UnitTest::GetInstance()->current_test_info()->name()};
 };
 
 // The driver bits of every event, and the log each one gives when handled
 // with `LogAllEvents`, the input queue holding two bytes, a frame error, CTS
 // and RLSD on and DSR off (`SetDeviceState`).
 inline constexpr std::uint32_t kAllEventBits = 0x05FF;
+// What Close does on the device: abort the transfers, then the event
+// thread's exit steps (mask cleared, both queues discarded) while the
+// device is still open, then close it; nothing touches it afterwards.
+inline const std::vector<std::string> kCloseCalls = {
+    "PurgeComm 3", "SetCommMask 0", "PurgeComm 12", "CloseHandle"};
 inline const std::vector<std::string> kAllEventsLogged = {
     "error", "rxchar 2", "txempty", "break",  "ring",
     "cts 1", "dsr 0",    "rxflag",  "rlsd 1", "rx80full"};

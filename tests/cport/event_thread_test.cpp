@@ -1,6 +1,9 @@
 // The event thread: its start and stop, the handling of reported events in
-// their fixed order, received characters on every road, and delivery on the
-// UI thread, on the event thread and through the hidden window.
+// their fixed order, received characters on every road, delivery on the UI
+// thread, on the event thread and through the hidden window, and handlers
+// that close their own port.
+#include <tuple>
+
 #include "event_fixture.h"
 #include "framework/headless_application.h"
 
@@ -114,6 +117,145 @@ TEST_F(EventTest, CloseRunsADeliveryAlreadyQueuedWhileStillConnected) {
   EXPECT_TRUE(connectedInHandler);
   // The thread's exit purge discarded the bytes nobody read.
   EXPECT_EQ(fake.InputQueued(), 0u);
+}
+
+// A notification handler that closes its own port: by Close, by writing
+// Connected false, or by moving the port to another device name.
+enum class CloseAction { kClose, kDisconnect, kPortChange };
+
+class SelfCloseTest : public EventTest,
+                      public ::testing::WithParamInterface<
+                          std::tuple<TSyncMethod, CloseAction>> {
+ protected:
+  void Act(CloseAction action) {
+    switch (action) {
+      case CloseAction::kClose:
+        return port.Close();
+      case CloseAction::kDisconnect:
+        return port.SetConnected(false);
+      case CloseAction::kPortChange:
+        return port.SetPort(u"COM4");
+    }
+  }
+};
+
+// The handler returns; the port is closed with its whole close sequence, the
+// event thread's exit steps reach the device before it is closed, nothing
+// uses it afterwards, and the port opens and delivers again.
+TEST_P(SelfCloseTest, AHandlerThatClosesItsPortReturnsWithThePortClosed) {
+  const auto [mode, action] = GetParam();
+  port.SetSyncMethod(mode);
+  TComLink link;
+  link.SetOnConn(
+      [&](fw::TObject*, bool on) { Log("link conn " + std::to_string(on)); });
+  port.RegisterLink(&link);
+  port.SetOnAfterClose([&](fw::TObject*) { Log("after close"); });
+  std::atomic<bool> acted{false};
+  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
+    std::u16string text;
+    port.ReadStr(text, count);
+    Log(std::string(text.begin(), text.end()));
+    if (acted) return;
+    Act(action);
+    Log("returned");
+    acted = true;
+  });
+  port.Open();
+  const comm::Handle first = port.Handle();
+  ClearLog();
+
+  fake.Receive("bye");
+  ASSERT_TRUE(PumpUntil([&] { return acted.load(); }));
+  std::vector<std::string> expected = {"bye", "link conn 0", "after close"};
+  if (action == CloseAction::kPortChange) expected.push_back("link conn 1");
+  expected.push_back("returned");
+  EXPECT_THAT(Logged(), ElementsAreArray(expected));
+  if (action == CloseAction::kPortChange) {
+    EXPECT_TRUE(port.Connected());
+    EXPECT_NE(port.Handle(), first);
+  } else {
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(port.Handle(), comm::kInvalidHandle);
+    port.Open();
+  }
+
+  ClearLog();
+  fake.Receive("again");
+  ASSERT_TRUE(PumpUntil([&] { return LogSize() == 1; }));
+  EXPECT_EQ(Logged()[0], "again");
+  port.Close();
+  EXPECT_THAT(CallsFromClose(first), ElementsAreArray(kCloseCalls));
+  port.UnRegisterLink(&link);
+}
+
+std::string SelfCloseName(
+    const ::testing::TestParamInfo<SelfCloseTest::ParamType>& info) {
+  static const char* const modes[] = {"ThreadSync", "WindowSync", "None"};
+  static const char* const actions[] = {"Close", "Disconnect", "PortChange"};
+  return std::string(modes[std::get<0>(info.param)]) + "_" +
+         actions[static_cast<int>(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryRoad, SelfCloseTest,
+    ::testing::Combine(::testing::Values(smThreadSync, smNone, smWindowSync),
+                       ::testing::Values(CloseAction::kClose,
+                                         CloseAction::kDisconnect,
+                                         CloseAction::kPortChange)),
+    SelfCloseName);
+
+// Once a handler has closed the port, the rest of the report is not
+// handled: its notifications would come from a closed port.
+TEST_F(EventTest, ClosingFromAHandlerDropsTheRestOfTheReport) {
+  for (TSyncMethod mode : {smThreadSync, smNone}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    ClearLog();
+    port.SetSyncMethod(mode);
+    std::atomic<bool> closed{false};
+    port.SetOnError([&](fw::TObject*, TComErrors) {
+      port.Close();
+      closed = true;
+    });
+    port.SetOnRing([&](fw::TObject*) { Log("ring"); });
+    port.SetOnRx80Full([&](fw::TObject*) { Log("rx80full"); });
+    port.Open();
+    ClearLog();
+    ASSERT_TRUE(WaitUntil([&] { return fake.WaitPending(); }));
+    fake.SetLineErrors(comm::kCeFrame);
+    fake.RaiseEvents(comm::kEvErr | comm::kEvRing | comm::kEvRx80Full);
+    ASSERT_TRUE(PumpUntil([&] { return closed.load(); }));
+    PumpFor(20ms);
+    EXPECT_TRUE(Logged().empty());
+    port.Open();  // joins the stopped thread
+    port.Close();
+  }
+}
+
+// A handler that runs while Close waits for the event thread, and closes the
+// port again, leaves the work to the Close under way: one close sequence,
+// and the device is closed only after the thread's exit steps.
+TEST_F(EventTest, CloseFromAHandlerThatRunsInsideCloseLeavesItToThatClose) {
+  for (TSyncMethod mode : {smThreadSync, smWindowSync}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    port.SetSyncMethod(mode);
+    port.SetOnRing([&](fw::TObject*) {
+      Log("ring");
+      port.Close();
+    });
+    port.SetOnBeforeClose([&](fw::TObject*) { Log("before close"); });
+    port.SetOnAfterClose([&](fw::TObject*) { Log("after close"); });
+    port.Open();
+    const comm::Handle first = port.Handle();
+    ClearLog();
+    // Clears a signal left from earlier, so the wait below sees this one.
+    PumpFor(5ms);
+    fake.RaiseEvents(comm::kEvRing);
+    ASSERT_TRUE(WaitUntil(mode == smThreadSync ? CallQueued : MessageQueued));
+    port.Close();
+    EXPECT_THAT(Logged(), ElementsAre("before close", "ring", "after close"));
+    EXPECT_FALSE(port.Connected());
+    EXPECT_THAT(CallsFromClose(first), ElementsAreArray(kCloseCalls));
+  }
 }
 
 // Received characters that the port reads itself: with TriggersOnRxChar
