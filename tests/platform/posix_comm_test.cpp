@@ -486,7 +486,7 @@ TEST_F(PosixCommTest, FarEndClosedMidWriteFailsPromptly) {
   EXPECT_FALSE(api_.GetOverlappedResult(h_, &waitRecord.ov, &written, false));
   EXPECT_EQ(api_.GetLastError(), static_cast<std::uint32_t>(EIO));
 
-  // Later calls fail at once; aborting still works so the port can close.
+  // Later calls fail at once, the purge too (after aborting what was left).
   EXPECT_FALSE(api_.WriteFile(h_, "x", 1, &written, &record.ov));
   EXPECT_EQ(api_.GetLastError(), static_cast<std::uint32_t>(EIO));
   char c;
@@ -494,7 +494,8 @@ TEST_F(PosixCommTest, FarEndClosedMidWriteFailsPromptly) {
   EXPECT_EQ(api_.GetLastError(), static_cast<std::uint32_t>(EIO));
   EXPECT_FALSE(api_.ClearCommError(h_, nullptr, nullptr));
   EXPECT_EQ(api_.GetLastError(), static_cast<std::uint32_t>(EIO));
-  EXPECT_TRUE(api_.PurgeComm(h_, kPurgeTxAbort | kPurgeRxAbort));
+  EXPECT_FALSE(api_.PurgeComm(h_, kPurgeTxAbort | kPurgeRxAbort));
+  EXPECT_EQ(api_.GetLastError(), static_cast<std::uint32_t>(EIO));
   EXPECT_LT(CpuMsWhileSleeping(300), 150);  // a hung-up line is not polled
 }
 

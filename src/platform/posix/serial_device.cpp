@@ -423,9 +423,10 @@ std::uint32_t SerialDevice::Purge(std::uint32_t flags) {
     UpdateInputHold();
   }
   if (clearOut) txChar_.reset();
-  // Aborting on a device that has gone away still succeeds: there is
-  // nothing left to wait for, and the port must be able to close.
-  if (dead_ && (clearIn || clearOut)) return static_cast<std::uint32_t>(dead_);
+  // A device that has gone away fails the purge, as a removed device does on
+  // Windows; what was pending has been aborted all the same, so the port
+  // still closes.
+  if (dead_) return static_cast<std::uint32_t>(dead_);
   if (int error = terminal::Flush(fd_, clearIn, clearOut)) {
     return static_cast<std::uint32_t>(error);
   }
