@@ -9,7 +9,8 @@ std::uint32_t TPauseRecorder::Ticks() {
   latest_ = {tick, now};
   if (inPause_ && tick - start_.Tick > length_) {
     const std::chrono::duration<double, std::milli> actual = now - start_.Time;
-    pauses_.push_back({length_, actual.count(), now});
+    pauses_.push_back(
+        {length_ / ticks_.TicksPerMillisecond(), actual.count(), now});
     inPause_ = false;
   }
   return tick;

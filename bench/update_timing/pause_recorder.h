@@ -29,6 +29,9 @@ class TPauseRecorder : public dov::TTickCounter, public dov::TPauseIdle {
       : ticks_(ticks), idle_(idle) {}
 
   std::uint32_t Ticks() override;
+  std::uint32_t TicksPerMillisecond() const override {
+    return ticks_.TicksPerMillisecond();
+  }
   void Idle(std::uint32_t remaining) override;
 
   const std::vector<TPause>& Pauses() const { return pauses_; }

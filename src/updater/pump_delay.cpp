@@ -9,7 +9,8 @@ void TProcessMessagesIdle::Idle(std::uint32_t) {
 }
 
 void PumpDelay(std::int32_t Count, TTickCounter& ticks, TPauseIdle& idle) {
-  const std::int64_t length = std::int64_t{Count} * 10;
+  const std::int64_t length =
+      std::int64_t{Count} * 10 * ticks.TicksPerMillisecond();
   const std::uint32_t start = ticks.Ticks();
   for (;;) {
     const std::uint32_t elapsed = ticks.Ticks() - start;

@@ -14,7 +14,7 @@ class TApplication;
 namespace dov {
 
 // What a pause does between two reads of the tick counter. `remaining` is
-// the number of milliseconds the pause still needs at least.
+// the number of counter ticks the pause still needs at least.
 class TPauseIdle {
  public:
   virtual ~TPauseIdle() = default;
@@ -34,9 +34,9 @@ class TProcessMessagesIdle : public TPauseIdle {
   fw::TApplication& application_;
 };
 
-// Returns once the counter has advanced by more than Count x 10 ms since the
-// call; the difference is unsigned, so a wrap of the counter is harmless.
-// Count 0 or less returns after one read.
+// Returns once the counter has advanced by more than Count x 10 ms (in its
+// own ticks) since the call; the difference is unsigned, so a wrap of the
+// counter is harmless. Count 0 or less returns after one read.
 void PumpDelay(std::int32_t Count, TTickCounter& ticks, TPauseIdle& idle);
 
 }  // namespace dov

@@ -56,5 +56,17 @@ INSTANTIATE_TEST_SUITE_P(
                       // Nothing to wait for.
                       PauseCase{5, 1, 0, 1}, PauseCase{5, 1, -3, 0}));
 
+// A counter finer than a millisecond: the length is counted in its ticks,
+// so the pause ends at the first read beyond 10 ms, not 11.
+TEST(PumpDelay, CountsInTheCountersOwnTicks) {
+  struct MicrosecondClock : SteppingClock {
+    std::uint32_t TicksPerMillisecond() const override { return 1000; }
+  } clock;
+  clock.now = 0xFFFFF000u;
+  clock.stride = 7;
+  PumpDelay(1, clock, clock);
+  EXPECT_EQ(clock.now - 0xFFFFF000u, 10003u);
+}
+
 }  // namespace
 }  // namespace dov

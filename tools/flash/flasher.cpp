@@ -69,7 +69,8 @@ TFlashOutcome RunFlash(const TFlashJob& job, TFlashSeams seams) {
   } catch (...) {
     failure = std::current_exception();
   }
-  outcome.DurationMs = seams.Ticks.Ticks() - start;
+  outcome.DurationMs =
+      (seams.Ticks.Ticks() - start) / seams.Ticks.TicksPerMillisecond();
   outcome.BytesSent = watch.Sent();
   if (failure) {
     outcome.Code = watch.Opened() ? kExitTransferFailed : kExitOpenFailed;

@@ -5,16 +5,17 @@
 namespace dov::flash {
 
 using std::chrono::duration_cast;
+using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 std::uint32_t TSteadyTickCounter::Ticks() {
-  last_ = duration_cast<milliseconds>(Clock::now().time_since_epoch());
+  last_ = duration_cast<microseconds>(Clock::now().time_since_epoch());
   return static_cast<std::uint32_t>(last_.count());
 }
 
 TSteadyTickCounter::Clock::time_point TSteadyTickCounter::InstantAfter(
     std::uint32_t ticks) const {
-  return Clock::time_point(last_ + milliseconds(ticks));
+  return Clock::time_point(last_ + microseconds(ticks));
 }
 
 void TWaitingIdle::Idle(std::uint32_t remaining) {

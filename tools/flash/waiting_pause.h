@@ -13,19 +13,22 @@
 
 namespace dov::flash {
 
-// Milliseconds of the steady clock in 32 unsigned bits. It remembers where
-// its last reading fell, so a pause can sleep to the very instant the
-// counter reaches a value.
+// Microseconds of the steady clock in 32 unsigned bits (a wrap every 71
+// minutes is harmless to intervals of seconds). A pause thus ends within a
+// microsecond of its minimum instead of at the next millisecond. It
+// remembers where its last reading fell, so a pause can sleep to the very
+// instant the counter reaches a value.
 class TSteadyTickCounter : public TTickCounter {
  public:
   using Clock = std::chrono::steady_clock;
 
   std::uint32_t Ticks() override;
+  std::uint32_t TicksPerMillisecond() const override { return 1000; }
   // When the counter shows `ticks` more than at its last reading.
   Clock::time_point InstantAfter(std::uint32_t ticks) const;
 
  private:
-  std::chrono::milliseconds last_{0};
+  std::chrono::microseconds last_{0};
 };
 
 class TWaitingIdle : public TPauseIdle {

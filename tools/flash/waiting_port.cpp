@@ -15,8 +15,9 @@ void TWaitingComPort::CreateDeviceHandle() {
       cport::TComPort::CreateDeviceHandle();
       return;
     } catch (const cport::EComPort& error) {
+      const std::uint64_t waited = ticks_.Ticks() - start;
       if (error.Code() != cport::CodeOf(cport::CE_OpenFailed) ||
-          ticks_.Ticks() - start >= waitMs_) {
+          waited >= std::uint64_t{waitMs_} * ticks_.TicksPerMillisecond()) {
         throw;
       }
     }
