@@ -122,11 +122,9 @@ class EventTest : public PortTest {
   }
 
   // True while a marshalled call waits for the UI thread.
-  static bool CallQueued() { return IsSet(fw::CallsWaitingEvent()); }
-  // True while a message sent to the hidden window waits for the UI thread.
-  static bool MessageQueued() { return IsSet(fw::SentMessagesWaitingEvent()); }
-  static bool IsSet(comm::Handle event) {
-    return comm::Api().WaitForSingleObject(event, 0) == comm::kWaitObject0;
+  static bool CallQueued() {
+    return comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0) ==
+           comm::kWaitObject0;
   }
 
   // The close steps made on device handle `h` (from the first abort of
