@@ -1,6 +1,7 @@
 #include "framework/synchronize.h"
 
 #include <atomic>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <vector>
@@ -20,6 +21,11 @@ struct SyncRequest {
 struct SyncState {
   std::mutex lock;  // guards queue and wake
   std::vector<SyncRequest*> queue;
+  // Calls taken from the queue and not yet run. UI thread only. A call that
+  // processes messages runs CheckSynchronize again, which carries on with
+  // these before the newly queued ones: a taken call never waits for the
+  // one that took it (whose caller may be waiting for that very call).
+  std::deque<SyncRequest*> taken;
   std::function<void()> wake;
   std::atomic<std::thread::id> mainThread{};
 };
@@ -73,12 +79,17 @@ bool CheckSynchronize() {
         u"thread");
   SyncState& state = State();
   comm::Api().ResetEvent(CallsWaitingEvent());
-  std::vector<SyncRequest*> taken;
   {
     std::lock_guard guard(state.lock);
-    taken.swap(state.queue);
+    state.taken.insert(state.taken.end(), state.queue.begin(),
+                       state.queue.end());
+    state.queue.clear();
   }
-  for (SyncRequest* request : taken) {
+  bool ran = false;
+  while (!state.taken.empty()) {
+    SyncRequest* request = state.taken.front();
+    state.taken.pop_front();
+    ran = true;
     try {
       request->call();
     } catch (...) {
@@ -87,7 +98,7 @@ bool CheckSynchronize() {
     // The request lives on the waiting thread's stack: not touched after.
     comm::Api().SetEvent(request->done);
   }
-  return !taken.empty();
+  return ran;
 }
 
 void SetWakeMainThread(std::function<void()> wake) {

@@ -105,6 +105,28 @@ TEST_F(SynchronizeTest, CheckSynchronizeTakesTheWholeQueueAtOnce) {
   EXPECT_TRUE(late->Finish());
 }
 
+// A call that processes messages (as a handler inside an update's pause
+// does) runs the rest of its own batch: the second call, taken together with
+// the first, does not wait until the first has returned.
+TEST_F(SynchronizeTest, ACallThatProcessesMessagesRunsTheRestOfItsBatch) {
+  WakeCounter wakes;
+  std::atomic<bool> secondRan{false};
+  bool secondRanInsideFirst = false;
+  Worker first([&] {
+    fw::Synchronize([&] {
+      fw::CheckSynchronize();
+      secondRanInsideFirst = secondRan;
+    });
+  });
+  ASSERT_TRUE(wakes.WaitFor(1));
+  Worker second([&] { fw::Synchronize([&] { secondRan = true; }); });
+  ASSERT_TRUE(wakes.WaitFor(2));
+  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(secondRanInsideFirst);
+  EXPECT_TRUE(first.Finish());
+  EXPECT_TRUE(second.Finish());
+}
+
 TEST_F(SynchronizeTest, CheckSynchronizeRefusesOtherThreads) {
   bool refused = false;
   Worker worker([&] {
