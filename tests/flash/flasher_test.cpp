@@ -11,29 +11,15 @@
 
 #include "framework/headless_application.h"
 #include "platform/fake/fake_comm.h"
+#include "support/fake_clock.h"
 
 namespace dov::flash {
 namespace {
 
 constexpr char16_t kCom7[] = u"\\\\.\\COM7";
 
-struct FakeTicks : TTickCounter {
-  std::uint32_t now = 0;
-  std::uint32_t Ticks() override { return now; }
-};
-
-// One millisecond per idle turn; `at` acts at a chosen moment.
-struct FakeIdle : TPauseIdle {
-  FakeIdle(FakeTicks& t, fw::TApplication& a) : ticks(t), application(a) {}
-  void Idle(std::uint32_t) override {
-    application.ProcessMessages();
-    ++ticks.now;
-    if (at) at(ticks.now);
-  }
-  FakeTicks& ticks;
-  fw::TApplication& application;
-  std::function<void(std::uint32_t)> at;
-};
+using dov::testing::FakeIdle;
+using dov::testing::FakeTicks;
 
 struct Tool : TToolLauncher {
   void Start(const std::u16string& parameters) override {

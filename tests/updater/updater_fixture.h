@@ -17,14 +17,10 @@
 #include "framework/headless_application.h"
 #include "framework/text.h"
 #include "platform/fake/fake_comm.h"
+#include "support/fake_clock.h"
 #include "updater/form4.h"
 
 namespace dov::testing {
-
-struct FakeTicks : TTickCounter {
-  std::uint32_t now = 0;
-  std::uint32_t Ticks() override { return now; }
-};
 
 // What happened, and when on the fake clock.
 struct Event {
@@ -102,20 +98,6 @@ class TimedComm : public comm::FakeComm {
   std::uint32_t failError_ = 0;
   int shortAt_ = 0;
   std::uint32_t shortCount_ = 0;
-};
-
-// One millisecond per idle turn; pending messages run first, as in the
-// dialog. `at` lets a test act at a chosen moment of an update.
-struct FakeIdle : TPauseIdle {
-  FakeIdle(FakeTicks& t, fw::TApplication& a) : ticks(t), application(a) {}
-  void Idle(std::uint32_t) override {
-    application.ProcessMessages();
-    ++ticks.now;
-    if (at) at(ticks.now);
-  }
-  FakeTicks& ticks;
-  fw::TApplication& application;
-  std::function<void(std::uint32_t)> at;
 };
 
 struct FakeTool : TToolLauncher {

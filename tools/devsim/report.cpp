@@ -4,8 +4,12 @@
 #include <cstdio>
 #include <sstream>
 
+#include "json_text.h"
+
 namespace devsim {
 namespace {
+
+using dov::tools::JsonString;
 
 const char* BootName(BootState boot) {
   switch (boot) {
@@ -37,24 +41,6 @@ std::string Ms(double ms) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", ms);
   return text;
-}
-
-// Link paths are the only free text; escape what JSON requires.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 std::string GapJson(const Gap& gap) {

@@ -2,31 +2,17 @@
 
 #include <cstdio>
 
+#include "json_text.h"
+
 namespace dov::flash {
 namespace {
+
+using dov::tools::JsonString;
 
 std::string Seconds(std::uint32_t ms) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", ms / 1000.0);
   return text;
-}
-
-// Error messages may quote file names and other free text.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 }  // namespace
