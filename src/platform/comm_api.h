@@ -225,8 +225,7 @@ class CommApi {
   virtual bool SetCommState(Handle h, const Dcb& dcb) = 0;
   virtual bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) = 0;
   virtual bool SetCommMask(Handle h, std::uint32_t mask) = 0;
-  virtual bool WaitCommEvent(Handle h, std::uint32_t* mask,
-                             Overlapped* ov) = 0;
+  virtual bool WaitCommEvent(Handle h, std::uint32_t* mask, Overlapped* ov) = 0;
   virtual bool ClearCommError(Handle h, std::uint32_t* errors,
                               ComStat* stat) = 0;
   virtual bool GetCommModemStatus(Handle h, std::uint32_t* status) = 0;

@@ -99,14 +99,22 @@ class Thread final : public Waitable {
 // Nice values nearest to the Win32 thread priorities.
 int NiceFor(int priority) {
   switch (priority) {
-    case kThreadPriorityIdle: return 19;
-    case kThreadPriorityLowest: return 10;
-    case kThreadPriorityBelowNormal: return 5;
-    case kThreadPriorityNormal: return 0;
-    case kThreadPriorityAboveNormal: return -5;
-    case kThreadPriorityHighest: return -10;
-    case kThreadPriorityTimeCritical: return -20;
-    default: return 0;
+    case kThreadPriorityIdle:
+      return 19;
+    case kThreadPriorityLowest:
+      return 10;
+    case kThreadPriorityBelowNormal:
+      return 5;
+    case kThreadPriorityNormal:
+      return 0;
+    case kThreadPriorityAboveNormal:
+      return -5;
+    case kThreadPriorityHighest:
+      return -10;
+    case kThreadPriorityTimeCritical:
+      return -20;
+    default:
+      return 0;
   }
 }
 
@@ -242,8 +250,8 @@ bool NativeSync::GetExitCodeThread(Handle h, std::uint32_t* exitCode) {
 
 std::u16string NativeSync::FormatMessageW(std::uint32_t code) {
   char buffer[256] = {};
-  const char* text = ::strerror_r(static_cast<int>(code), buffer,
-                                  sizeof buffer);
+  const char* text =
+      ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);
   std::u16string result;
   for (const char* p = text; *p != '\0'; ++p)
     result.push_back(static_cast<unsigned char>(*p));
