@@ -10,6 +10,7 @@
 set -uo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps || exit 1
+scripts/check-format || exit 1
 
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows)
