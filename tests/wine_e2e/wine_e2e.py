@@ -32,6 +32,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -453,6 +454,9 @@ def main():
     sys.path.insert(0, os.path.join(repo, "tests", "platform", "wine"))
     from run_wine_tests import build_preload
 
+    # A timeout of the test runner ends the session's wineserver and
+    # removes the private prefix on the way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     checks = Checks()
     with tempfile.TemporaryDirectory(prefix="dov-wine-e2e-") as workdir:
         ctx.workdir = workdir
