@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
              {{1, GapKind::kBeforeWrite}},
              {}},
         Case{"ShortPauseInsideBlock",
-             Started().Pause(10.2).Bytes(32).Pause(9.5).Bytes(32).chunks(),
+             Started().Pause(11).Bytes(32).Pause(5).Bytes(32).chunks(),
              2,
              {{1, GapKind::kBeforeWrite}},
              {}},
@@ -130,23 +130,34 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              {0}},
         // The first write arrives 2 ms late: its pause looks 2 ms long, the
-        // next one 2 ms short. Both together hold their minimums.
-        Case{"LateDeliveryMadeUpByThePauseBefore",
+        // next one 2 ms short. A write the line hands over late is not the
+        // host hurrying.
+        Case{"LateDelivery",
              Started().Pause(13).Bytes(32).Pause(9).Bytes(32).chunks(),
              2,
              {},
              {}},
-        // Short by more than the line's lateness, or with no long pause in
-        // front of it: the host hurried.
+        // Short by more than the line can make a write late.
         Case{"ShortBeyondDeliveryJitter",
              Started().Pause(20).Bytes(32).Pause(5).Bytes(32).chunks(),
              2,
              {{1, GapKind::kBeforeWrite}},
              {}},
-        Case{"ShortWithoutALongPauseBefore",
-             Started().Pause(10.5).Bytes(32).Pause(9).Bytes(32).chunks(),
-             2,
-             {{1, GapKind::kBeforeWrite}},
+        // Each pause only 1.5 ms short, but together they gain more on the
+        // minimums than any lateness explains: the host hurried.
+        Case{"HurryingOverSeveralWrites",
+             Started()
+                 .Pause(10.5)
+                 .Bytes(32)
+                 .Pause(8.5)
+                 .Bytes(32)
+                 .Pause(8.5)
+                 .Bytes(32)
+                 .Pause(8.5)
+                 .Bytes(32)
+                 .chunks(),
+             4,
+             {{3, GapKind::kBeforeWrite}},
              {}},
         Case{"NothingAfterBoot", {}, 0, {}, {}}),
     [](const testing::TestParamInfo<Case>& param) { return param.param.name; });

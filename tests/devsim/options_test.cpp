@@ -11,12 +11,12 @@ using devsim::ParseCommandLine;
 
 TEST(DevsimOptions, AllOptionsAreTaken) {
   std::string error;
-  const auto cli =
-      ParseCommandLine({"--port", "12", "--json", "--timeout", "2.5",
-                        "--chatter", "--vanish-after", "640", "--stop-reading",
-                        "--appear-after", "1500", "--refuse-boot", "--report",
-                        "r.json", "--ready-file", "ready", "--force"},
-                       error);
+  const auto cli = ParseCommandLine(
+      {"--port", "12", "--json", "--timeout", "2.5", "--chatter",
+       "--vanish-after", "640", "--stop-reading", "--appear-after", "1500",
+       "--refuse-boot", "--report", "r.json", "--ready-file", "ready",
+       "--force", "--delivery-jitter", "10"},
+      error);
   ASSERT_TRUE(cli) << error;
   EXPECT_EQ(cli->config.port, 12);
   EXPECT_TRUE(cli->json);
@@ -29,6 +29,7 @@ TEST(DevsimOptions, AllOptionsAreTaken) {
   EXPECT_EQ(cli->report_file, "r.json");
   EXPECT_EQ(cli->config.ready_file, "ready");
   EXPECT_TRUE(cli->config.force);
+  EXPECT_DOUBLE_EQ(cli->config.minimums.delivery_jitter_ms, 10);
 }
 
 TEST(DevsimOptions, DefaultsArePortThreeAndNoTimeout) {
@@ -50,6 +51,7 @@ TEST(DevsimOptions, MistakesAreNamed) {
       {{"--timeout", "nan"}, "bad value for --timeout: nan"},
       {{"--vanish-after", "-1"}, "bad value for --vanish-after: -1"},
       {{"--appear-after", "soon"}, "bad value for --appear-after: soon"},
+      {{"--delivery-jitter", "-1"}, "bad value for --delivery-jitter: -1"},
       {{"--scale", "0.1"}, "unknown option --scale"},
       {{"com3"}, "unknown option com3"},
   };

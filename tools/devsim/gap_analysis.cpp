@@ -50,16 +50,6 @@ Gap GapBefore(std::size_t index, double previous_end_ms, const Write& write,
   return gap;
 }
 
-// A gap below its minimum that the write before it explains: that write
-// arrived late, which lengthened the pause before it and shortened this one
-// by the same amount.
-bool LateDelivery(const Gap& gap, const Gap* previous,
-                  const Minimums& minimums) {
-  const double shortfall = -gap.MarginMs();
-  return previous != nullptr && shortfall <= minimums.delivery_jitter_ms &&
-         previous->MarginMs() >= shortfall;
-}
-
 }  // namespace
 
 Analysis AnalyseArrivals(double boot_ms, std::span<const Chunk> chunks,
@@ -67,15 +57,27 @@ Analysis AnalyseArrivals(double boot_ms, std::span<const Chunk> chunks,
   Analysis result;
   result.writes = ReconstructWrites(chunks, minimums);
   double previous_end_ms = boot_ms;
+  // The host starts each pause once its previous write has gone out, and the
+  // line hands a write to the device up to delivery_jitter_ms late, never
+  // early. So the first byte of write k arrives no sooner than the last byte
+  // of any earlier write j (or the boot command) plus the minimums of the
+  // pauses between them, less that lateness. With every time taken relative
+  // to the running sum of the minimums, that is: first_k - sum_k >=
+  // max over j < k of (last_j - sum_j) - jitter. A pause below its minimum
+  // that keeps the bound is a late delivery; one that breaks it is the host
+  // hurrying (also over several writes, each only a little short).
+  double minimums_ms = 0;
+  double latest_end_ms = boot_ms;  // the largest last_j - sum_j so far
   for (std::size_t i = 0; i < result.writes.size(); ++i) {
     const Write& write = result.writes[i];
     const Gap gap = GapBefore(i, previous_end_ms, write, minimums);
-    const Gap* previous = i > 0 ? &result.gaps.back() : nullptr;
+    minimums_ms += gap.minimum_ms;
     if (gap.Below()) {
-      (LateDelivery(gap, previous, minimums) ? result.late_deliveries
-                                             : result.below)
-          .push_back(gap);
+      const bool inBound = write.first_ms - minimums_ms >=
+                           latest_end_ms - minimums.delivery_jitter_ms;
+      (inBound ? result.late_deliveries : result.below).push_back(gap);
     }
+    latest_end_ms = std::max(latest_end_ms, write.last_ms - minimums_ms);
     result.gaps.push_back(gap);
     if (!result.smallest_margin_ms ||
         gap.MarginMs() < *result.smallest_margin_ms) {

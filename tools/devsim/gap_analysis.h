@@ -29,10 +29,11 @@ struct Minimums {
   // properly paced writes never merge.
   double ClusterMs() const { return before_write_ms / 2; }
 
-  // How late the line may hand over a write. A pause that looks short by no
-  // more than this, while the pause before it is long by at least as much,
-  // is the earlier write arriving late, not the host hurrying: the host's
-  // two pauses together still hold their minimums.
+  // How late the line may hand a write over to the device. A pause that
+  // looks short only because a write before it arrived late is told apart
+  // from a host that hurried (see AnalyseArrivals). A pseudo-terminal on a
+  // busy machine stays within a few milliseconds; Wine's serial emulation
+  // adds more.
   double delivery_jitter_ms = 3;
 };
 

@@ -23,6 +23,8 @@ const char* const kUsage =
     "  --stop-reading     stop reading after BootUp@\n"
     "  --appear-after MS  make the link only after MS milliseconds\n"
     "  --refuse-boot      ignore BootUp@\n"
+    "  --delivery-jitter MS  how late the line may hand a write over\n"
+    "                     (default 3; more for a host under Wine)\n"
     "It reports when the whole image has arrived, on --timeout, or on\n"
     "SIGINT/SIGTERM.\n"
     "exit codes: 0 image intact and paced correctly, 1 not so, 2 usage,\n"
@@ -95,6 +97,14 @@ std::optional<CommandLine> ParseCommandLine(
       unsigned ms = 0;
       if (!ParseNumber(*v, ms)) return bad(*v);
       config.appear_after_ms = ms;
+    } else if (option == "--delivery-jitter") {
+      const std::string* v = value();
+      if (!v) return std::nullopt;
+      double ms = 0;
+      if (!ParseNumber(*v, ms) || !std::isfinite(ms) || ms < 0 || ms > 50) {
+        return bad(*v);
+      }
+      config.minimums.delivery_jitter_ms = ms;
     } else if (option == "--report") {
       const std::string* v = value();
       if (!v) return std::nullopt;
