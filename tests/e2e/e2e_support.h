@@ -92,4 +92,14 @@ std::string JsonField(const std::string& json, const std::string& name);
 // empty), or "" when it is missing.
 std::string JsonList(const std::string& json, const std::string& name);
 
+// Whether the simulator's arrival times can judge the host's pacing. In a
+// build with sanitizers the simulator runs several times slower, with stalls
+// of its own that merge or delay what it reads; there the plain build's run
+// is the one that checks the pauses.
+#ifdef DOV_E2E_SANITIZED
+inline constexpr bool kSimulatorTimesPacing = false;
+#else
+inline constexpr bool kSimulatorTimesPacing = true;
+#endif
+
 }  // namespace e2e
