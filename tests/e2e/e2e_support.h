@@ -3,6 +3,7 @@
 // simulator with its report.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -101,5 +102,18 @@ inline constexpr bool kSimulatorTimesPacing = false;
 #else
 inline constexpr bool kSimulatorTimesPacing = true;
 #endif
+
+// The simulator's report of a whole update made while it chattered: the
+// image intact in 640 writes, the pauses kept (where the simulator can time
+// them), and chatter sent for the host to drain.
+inline void ExpectCompleteUpdateThroughChatter(const std::string& sim) {
+  EXPECT_EQ(JsonField(sim, "intact"), "true") << sim;
+  EXPECT_EQ(JsonField(sim, "writes"), "640");
+  if (kSimulatorTimesPacing) {
+    EXPECT_EQ(JsonList(sim, "below_minimum"), "[]") << sim;
+    EXPECT_EQ(JsonField(sim, "passed"), "true");
+  }
+  EXPECT_NE(JsonField(sim, "chatter_bytes_sent"), "0");
+}
 
 }  // namespace e2e
