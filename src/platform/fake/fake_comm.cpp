@@ -52,6 +52,35 @@ namespace {
 // Device handles live far above the values of event and thread handles.
 constexpr Handle kFirstDeviceHandle = 0x7D000000;
 
+// What a driver accepts, as the real backends check it.
+constexpr std::uint32_t kAllEvents = kEvRxChar | kEvRxFlag | kEvTxEmpty |
+                                     kEvCts | kEvDsr | kEvRlsd | kEvBreak |
+                                     kEvErr | kEvRing | kEvPErr | kEvRx80Full;
+constexpr std::uint32_t kAllPurges =
+    kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
+
+bool IsEscapeCode(std::uint32_t func) {
+  switch (func) {
+    case kSetXoff:
+    case kSetXon:
+    case kSetRts:
+    case kClrRts:
+    case kSetDtr:
+    case kClrDtr:
+    case kSetBreak:
+    case kClrBreak:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A failed call's outcome: false with `error` for GetLastError.
+bool Refuse(FakeComm& fake, std::uint32_t error) {
+  fake.SetLastError(error);
+  return false;
+}
+
 FakeCall MakeCall(std::string name, Handle h,
                   std::vector<std::uint64_t> args = {}) {
   FakeCall call;
@@ -236,6 +265,7 @@ bool FakeComm::SetCommMask(Handle h, std::uint32_t mask) {
   std::lock_guard guard(lock_);
   Device* d = nullptr;
   if (!Begin(MakeCall("SetCommMask", h, {mask}), &d)) return false;
+  if ((mask & ~kAllEvents) != 0) return Refuse(*this, kErrorInvalidParameter);
   d->eventMask = mask;
   d->latched = 0;
   // A new mask ends a pending wait with no events.
@@ -251,10 +281,9 @@ bool FakeComm::WaitCommEvent(Handle h, std::uint32_t* mask, Overlapped* ov) {
   std::lock_guard guard(lock_);
   Device* d = nullptr;
   if (!Begin(MakeCall("WaitCommEvent", h), &d)) return false;
-  if (d->wait) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+  // One wait at a time, and only for events asked for.
+  if (d->wait || d->eventMask == 0 || mask == nullptr)
+    return Refuse(*this, kErrorInvalidParameter);
   d->wait = Op{ov, nullptr, 0, {}, mask};
   ov->Internal = kStatusPending;
   ov->InternalHigh = 0;
@@ -292,7 +321,8 @@ bool FakeComm::GetCommModemStatus(Handle h, std::uint32_t* status) {
 bool FakeComm::EscapeCommFunction(Handle h, std::uint32_t func) {
   std::lock_guard guard(lock_);
   Device* d = nullptr;
-  return Begin(MakeCall("EscapeCommFunction", h, {func}), &d);
+  if (!Begin(MakeCall("EscapeCommFunction", h, {func}), &d)) return false;
+  return IsEscapeCode(func) || Refuse(*this, kErrorInvalidParameter);
 }
 
 bool FakeComm::TransmitCommChar(Handle h, char ch) {
@@ -308,6 +338,7 @@ bool FakeComm::PurgeComm(Handle h, std::uint32_t flags) {
   std::lock_guard guard(lock_);
   Device* d = nullptr;
   if (!Begin(MakeCall("PurgeComm", h, {flags}), &d)) return false;
+  if ((flags & ~kAllPurges) != 0) return Refuse(*this, kErrorInvalidParameter);
   AbortAll(*d, (flags & kPurgeRxAbort) != 0, (flags & kPurgeTxAbort) != 0,
            false);
   if ((flags & kPurgeRxClear) != 0) d->input.clear();
@@ -503,6 +534,23 @@ void FakeComm::CompleteReads(Handle h) {
   for (Op& op : d.reads)
     Complete(op.ov, kErrorSuccess, d.Take(op.readBuffer, op.count));
   d.reads.clear();
+}
+
+void FakeComm::ExpireTimeouts(Handle h) {
+  std::lock_guard guard(lock_);
+  Device& d = Require(Find(Resolve(h)));
+  const CommTimeouts& t = d.timeouts;
+  if (!d.reads.empty() && !d.ReadsReturnAtOnce() &&
+      (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0)) {
+    for (Op& op : d.reads)
+      Complete(op.ov, kErrorSuccess, d.Take(op.readBuffer, op.count));
+    d.reads.clear();
+  }
+  // A stalled device has taken nothing of a pending write.
+  if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
+    for (Op& op : d.writes) Complete(op.ov, kErrorSuccess, 0);
+    d.writes.clear();
+  }
 }
 
 void FakeComm::SetWriteMode(WriteMode mode, std::uint32_t shortCount,

@@ -124,6 +124,9 @@ class FakeComm : public NativeSync {
   std::size_t InputQueued(Handle h = 0) const;
   // Ends pending reads with what the queue holds (a read timeout).
   void CompleteReads(Handle h = 0);
+  // Time has passed: pending reads and writes whose total timeouts are set
+  // end successfully with what they moved, as their timeouts would end them.
+  void ExpireTimeouts(Handle h = 0);
 
   void SetWriteMode(WriteMode mode, std::uint32_t shortCount = 0, Handle h = 0);
   // Completes pending writes in full.

@@ -3,6 +3,7 @@
 // pending reads, writes and event waits.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -22,6 +23,14 @@ inline std::chrono::milliseconds TimeoutMs(std::uint64_t ms) {
   return std::chrono::milliseconds(ms < kCap ? ms : kCap);
 }
 
+// The status of a record, read with the ordering its writer gives it: once
+// it is no longer pending, the count beside it is final too. A record may
+// be read this way by a thread that holds no lock of the device.
+inline std::uint32_t RecordStatus(Overlapped& ov) {
+  return static_cast<std::uint32_t>(
+      std::atomic_ref(ov.Internal).load(std::memory_order_acquire));
+}
+
 // The record and event of one operation. The record belongs to the caller
 // and may be freed as soon as its event is set, so Finish touches it first
 // and last; the event is kept alive here.
@@ -32,13 +41,13 @@ class Completion {
 
   // Marks the record as running and clears its event.
   void Start() {
-    ov_->Internal = kStatusPending;
+    std::atomic_ref(ov_->Internal).store(kStatusPending);
     ov_->InternalHigh = 0;
     if (event_) event_->Reset();
   }
   void Finish(std::uint32_t status, std::uint32_t count) {
     ov_->InternalHigh = count;
-    ov_->Internal = status;
+    std::atomic_ref(ov_->Internal).store(status, std::memory_order_release);
     if (event_) event_->Set();
   }
 

@@ -99,8 +99,34 @@ bool PosixComm::ReadFile(Handle h, void* buffer, std::uint32_t count,
 
 bool PosixComm::GetOverlappedResult(Handle h, Overlapped* ov,
                                     std::uint32_t* transferred, bool wait) {
-  return OnDevice(
-      h, [&](SerialDevice& d) { return d.Result(ov, transferred, wait); });
+  if (posix::LookupAs<SerialDevice>(h)) {
+    return OnDevice(
+        h, [&](SerialDevice& d) { return d.Result(ov, transferred, wait); });
+  }
+  // The outcome lives in the record, not in the device: a record whose
+  // handle has been closed since (closing ends what was pending, as
+  // aborted), or one never issued at all, still gives its status and count.
+  // Only a wait for a record that still runs needs an object: its event, or
+  // the device when it has none, which is gone.
+  std::uint32_t status = posix::RecordStatus(*ov);
+  if (status == kStatusPending) {
+    if (!wait) {
+      SetLastError(kErrorIoIncomplete);
+      return false;
+    }
+    if (ov->hEvent == 0) {
+      SetLastError(kErrorInvalidHandle);
+      return false;
+    }
+    if (WaitForSingleObject(ov->hEvent, kInfinite) != kWaitObject0)
+      return false;
+    status = posix::RecordStatus(*ov);
+  }
+  if (transferred != nullptr)
+    *transferred = static_cast<std::uint32_t>(ov->InternalHigh);
+  if (status == kErrorSuccess) return true;
+  SetLastError(status);
+  return false;
 }
 
 CommApi& PlatformApi() {
