@@ -1,11 +1,13 @@
 #include "form4_view.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
 #include <algorithm>
 
 #include "updater/form4_layout.h"
+#include "updater/text_fit.h"
 
 namespace dov {
 namespace {
@@ -18,6 +20,18 @@ QFont DialogFont(const form4::TFontSpec& spec) {
   font.setFamilies(faces);
   font.setPixelSize(spec.Height);
   font.setBold(spec.Bold);
+  return font;
+}
+
+// The face of `spec` at the largest height, up to its own, at which `text`
+// fits `width` pixels.
+QFont FittedFont(const form4::TFontSpec& spec, const QString& text, int width) {
+  QFont font = DialogFont(spec);
+  font.setPixelSize(FitTextHeight(spec.Height, width, [&](int height) {
+    QFont sized(font);
+    sized.setPixelSize(height);
+    return QFontMetrics(sized).horizontalAdvance(text);
+  }));
   return font;
 }
 
@@ -70,8 +84,10 @@ TForm4View::TForm4View(TForm4::TPlatform platform)
   setAutoFillBackground(true);
   setFont(DialogFont(form4::kFont));
 
-  deviceName_->setText(QString::fromUtf16(form4::kDeviceNameText));
-  deviceName_->setFont(DialogFont(form4::kDeviceNameFont));
+  const QString deviceName = QString::fromUtf16(form4::kDeviceNameText);
+  deviceName_->setText(deviceName);
+  deviceName_->setFont(
+      FittedFont(form4::kDeviceNameFont, deviceName, form4::kDeviceName.Width));
   QPalette black = deviceName_->palette();
   black.setColor(QPalette::WindowText, Qt::black);
   deviceName_->setPalette(black);

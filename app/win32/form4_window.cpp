@@ -5,6 +5,7 @@
 #include <string>
 
 #include "updater/form4_layout.h"
+#include "updater/text_fit.h"
 
 namespace dov {
 namespace {
@@ -43,11 +44,36 @@ std::wstring Face(const char16_t* wanted) {
   return Wide(wanted);
 }
 
-TFont MakeFont(const form4::TFontSpec& spec) {
+TFont MakeFont(const std::wstring& face, const form4::TFontSpec& spec,
+               int height) {
   return TFont(CreateFontW(
-      -spec.Height, 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-      DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, Face(spec.Face).c_str()));
+      -height, 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+      DEFAULT_PITCH | FF_SWISS, face.c_str()));
+}
+
+TFont MakeFont(const form4::TFontSpec& spec) {
+  return MakeFont(Face(spec.Face), spec, spec.Height);
+}
+
+// The face of `spec` at the largest height, up to its own, at which `text`
+// fits `width` pixels.
+TFont MakeFittedFont(const form4::TFontSpec& spec, const char16_t* text,
+                     int width) {
+  const std::wstring face = Face(spec.Face);
+  const std::wstring line = Wide(text);
+  HDC dc = GetDC(nullptr);
+  const int height = FitTextHeight(spec.Height, width, [&](int h) {
+    const TFont font = MakeFont(face, spec, h);
+    const HGDIOBJ previous = SelectObject(dc, font.get());
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()),
+                          &extent);
+    SelectObject(dc, previous);
+    return static_cast<int>(extent.cx);
+  });
+  ReleaseDC(nullptr, dc);
+  return MakeFont(face, spec, height);
 }
 
 struct TChild {
@@ -66,6 +92,10 @@ HWND CreateChild(HWND parent, const TChild& child, HFONT font) {
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(child.id)),
       GetModuleHandleW(nullptr), nullptr);
   SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  // A control may size itself when made (some up-down controls narrow to a
+  // width of their own); it keeps the layout's rectangle.
+  SetWindowPos(window, nullptr, r.Left, r.Top, r.Width, r.Height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
   return window;
 }
 
@@ -119,7 +149,9 @@ int TWin32UpDown::Position() const {
 
 TForm4Window::TForm4Window(TForm4::TPlatform platform)
     : font_(MakeFont(form4::kFont)),
-      deviceNameFont_(MakeFont(form4::kDeviceNameFont)),
+      deviceNameFont_(MakeFittedFont(form4::kDeviceNameFont,
+                                     form4::kDeviceNameText,
+                                     form4::kDeviceName.Width)),
       labelFont_(MakeFont(form4::kLabel1Font)) {
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = WindowProc;

@@ -42,4 +42,17 @@ inline constexpr TRect kUpDown1{238, 63, 25, 40};
 inline constexpr int kPortMin = 1;
 inline constexpr int kPortMax = 30;
 
+// Every control, in creation order (which is the tab order). A control sized
+// to its text keeps only its position from the table.
+struct TChildLayout {
+  const char* Name;
+  TRect Rect;
+  bool SizedToText;
+};
+inline constexpr TChildLayout kChildren[] = {
+    {"ProgressBar1", kProgressBar1, false}, {"DeviceName", kDeviceName, false},
+    {"Button8", kButton8, false},           {"Label1", kLabel1, true},
+    {"UpDown1", kUpDown1, false},
+};
+
 }  // namespace dov::form4

@@ -1,0 +1,134 @@
+// The Win32 dialog in this process, with the program's manifest (common
+// controls 6): its controls sit where the layout puts them, and its texts
+// fit them in whatever face the system gives.
+#include <gtest/gtest.h>
+#include <windows.h>
+// after windows.h
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "form4_window.h"
+#include "updater/form4_layout.h"
+
+namespace dov {
+namespace {
+
+struct NoTicks : TTickCounter, TPauseIdle, TToolLauncher {
+  std::uint32_t Ticks() override { return 0; }
+  void Idle(std::uint32_t) override {}
+  void Start(const std::u16string&) override {}
+};
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+// A child's rectangle in its dialog's client area.
+form4::TRect Placement(HWND dialog, HWND child) {
+  RECT r;
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+// The width of `text` in the font a control draws with.
+int TextWidth(HWND control, const std::wstring& text, int pixelHeight = 0) {
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  LOGFONTW spec{};
+  GetObjectW(font, sizeof spec, &spec);
+  if (pixelHeight != 0) spec.lfHeight = -pixelHeight;
+  HFONT sized = CreateFontIndirectW(&spec);
+  HDC dc = GetDC(control);
+  const HGDIOBJ previous = SelectObject(dc, sized);
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()),
+                        &extent);
+  SelectObject(dc, previous);
+  ReleaseDC(control, dc);
+  DeleteObject(sized);
+  return static_cast<int>(extent.cx);
+}
+
+class Win32DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY")) {
+      GTEST_SKIP() << "No X display (DISPLAY is not set): the dialog cannot "
+                      "be made. Run the tests through scripts/with-display.";
+    }
+    const INITCOMMONCONTROLSEX controls{
+        sizeof(INITCOMMONCONTROLSEX),
+        ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    window =
+        std::make_unique<TForm4Window>(TForm4::TPlatform{none, none, none});
+    window->Show();
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  // The dialog's controls in creation order.
+  std::vector<HWND> Children() const {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(window->Handle(), GW_CHILD); child;
+         child = GetWindow(child, GW_HWNDNEXT))
+      children.push_back(child);
+    return children;
+  }
+
+  NoTicks none;
+  std::unique_ptr<TForm4Window> window;
+};
+
+TEST_F(Win32DialogTest, ControlsSitWhereTheLayoutPutsThem) {
+  const wchar_t* classes[] = {L"msctls_progress32", L"Static", L"Button",
+                              L"Static", L"msctls_updown32"};
+  const std::vector<HWND> children = Children();
+  ASSERT_EQ(children.size(), std::size(form4::kChildren));
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    const form4::TChildLayout& child = form4::kChildren[i];
+    EXPECT_EQ(ClassOf(children[i]), classes[i]) << child.Name;
+    const form4::TRect at = Placement(window->Handle(), children[i]);
+    EXPECT_EQ(at.Left, child.Rect.Left) << child.Name;
+    EXPECT_EQ(at.Top, child.Rect.Top) << child.Name;
+    if (!child.SizedToText) {
+      EXPECT_EQ(at.Width, child.Rect.Width) << child.Name;
+      EXPECT_EQ(at.Height, child.Rect.Height) << child.Name;
+    }
+  }
+}
+
+TEST_F(Win32DialogTest, DeviceNameFitsItsBox) {
+  const std::vector<HWND> children = Children();
+  ASSERT_GE(children.size(), 2u);
+  HWND name = children[1];
+  const std::wstring text(
+      form4::kDeviceNameText,
+      form4::kDeviceNameText +
+          std::char_traits<char16_t>::length(form4::kDeviceNameText));
+  RECT box;
+  GetClientRect(name, &box);
+  LOGFONTW spec{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(name, WM_GETFONT, 0, 0)),
+             sizeof spec, &spec);
+  const int height = -spec.lfHeight;
+  EXPECT_LE(TextWidth(name, text), box.right) << "cut at " << height << " px";
+  // Only a text too wide for its box is drawn smaller.
+  EXPECT_LE(height, form4::kDeviceNameFont.Height);
+  if (height < form4::kDeviceNameFont.Height) {
+    EXPECT_GT(TextWidth(name, text, height + 1), box.right)
+        << "shrunk further than it had to";
+  }
+}
+
+}  // namespace
+}  // namespace dov
