@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "form4_view.h"
+#include "platform/standard_streams.h"
 #include "qt_application.h"
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
@@ -9,6 +10,7 @@
 #include "updater/tick_counter.h"
 
 int main(int argc, char** argv) {
+  if (!comm::KeepStandardStreamsOpen()) return 1;
   QApplication qt(argc, argv);
   dov::TQtApplication application;
   application.SetTitle(dov::form4::kApplicationTitle);

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "framework/headless_application.h"
+#include "interruption.h"
 #include "platform/fake/fake_comm.h"
 #include "support/fake_clock.h"
 
@@ -168,6 +170,55 @@ TEST_F(FlasherTest, DrainsWhatTheDeviceSends) {
   EXPECT_EQ(outcome.Code, kExitOk) << outcome.Error;
   EXPECT_EQ(device.InputQueued(), 0u);
   EXPECT_EQ(Sent(), Expected(kFirmwareImageSize));
+}
+
+// A request to stop ends the run at the pause that notices it: nothing more
+// is written, the port is closed through the component (queues purged, the
+// device released), and the message says what the device was left with.
+TEST_F(FlasherTest, AnInterruptionStopsAtAPauseAndClosesThePort) {
+  const struct {
+    const char* name;
+    std::uint32_t at;  // ms on the fake clock
+    int signal;
+    std::size_t sent;  // at least
+    const char* message;
+  } cases[] = {
+      {"before the open", 1200, SIGTERM, 0,
+       "interrupted by SIGTERM before the port was opened: nothing was sent"},
+      {"after the boot command", 3000, SIGINT, 7,
+       "interrupted by SIGINT: the device holds a partial image and must be "
+       "flashed again"},
+      {"mid-stream", 6000, 1, 7 + 4 * 32,
+       "interrupted by SIGHUP: the device holds a partial image and must be "
+       "flashed again"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    device.ClearCalls();
+    ticks.now = 0;
+    const auto writtenNow = [&]() -> std::size_t {
+      return device.Calls("CreateFileW").empty() ? 0 : device.Written().size();
+    };
+    std::size_t written = 0;
+    idle.at = [&](std::uint32_t now) {
+      if (now != c.at) return;
+      written = writtenNow();
+      throw EInterrupted(c.signal);
+    };
+    const TFlashOutcome outcome = Run();
+    EXPECT_EQ(writtenNow(), written) << "written after the stop";
+    EXPECT_EQ(outcome.Code, kExitInterrupted);
+    EXPECT_EQ(ExitStatus(outcome), 128 + c.signal);
+    EXPECT_EQ(outcome.Error, c.message);
+    EXPECT_GE(outcome.BytesSent, c.sent);
+    EXPECT_LT(outcome.BytesSent, 7 + kFirmwareImageSize);
+    if (c.sent == 0) {
+      EXPECT_TRUE(device.Calls("CreateFileW").empty());
+    } else {
+      EXPECT_FALSE(device.IsOpen(device.LastHandle()));
+      EXPECT_FALSE(device.Calls("PurgeComm").empty());
+    }
+  }
 }
 
 }  // namespace

@@ -3,8 +3,13 @@
 #include "image_file.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -78,6 +83,16 @@ TEST(ImageFile, TakesRawAndHexImages) {
   for (std::size_t at = image.size(); at > 0; at -= 128)
     reordered += DataRecord(image, at - 128, 128);
   reordered += EndRecord() + "\n\n";
+  std::string cr = Hex(image, 32);
+  std::replace(cr.begin(), cr.end(), '\n', '\r');
+  // The program alone, as a toolchain writes it: the filler left out, and a
+  // start address before the end.
+  TImageBytes filled = image;
+  std::fill(filled.begin() + 0x4010, filled.end(), 0xFF);
+  std::string program;
+  for (std::size_t at = 0; at < 0x4010; at += 16)
+    program += DataRecord(image, at, 16);
+  program += Record(5, 0, {0, 0, 0, 0xC1}) + EndRecord();
 
   const struct {
     const char* name;
@@ -88,6 +103,16 @@ TEST(ImageFile, TakesRawAndHexImages) {
       {"hex, 32-byte records, CR LF", crlf},
       {"hex, lower case", lower},
       {"hex, reordered with address records", reordered},
+      {"hex, CR line ends", cr},
+      {"hex, byte-order mark and blank lines first",
+       "\xEF\xBB\xBF\n\r\n \t\n\r" + Hex(image)},
+      {"hex, start address records ignored",
+       Record(3, 0, {0x12, 0x34, 0x56, 0x78}) +
+           Hex(image, 16,
+               [&](std::size_t at, std::string line) {
+                 return at == 0x2000 ? Record(5, 0, {0, 0, 0, 0xC1}) + line
+                                     : line;
+               })},
       {"hex, segment base inside the image",
        Hex(image, 16,
            [&](std::size_t at, std::string line) {
@@ -102,6 +127,7 @@ TEST(ImageFile, TakesRawAndHexImages) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(ParseImage(c.contents), image);
   }
+  EXPECT_EQ(ParseImage(program), filled);
 }
 
 TEST(ImageFile, RefusesWhatIsNotExactlyTheImage) {
@@ -144,8 +170,13 @@ TEST(ImageFile, RefusesWhatIsNotExactlyTheImage) {
        "line 1 puts data at 0x5000, outside the image (0x0 to 0x4FFF)"},
       {"hex, linear base out of range", Record(4, 0, {0, 1}) + hex,
        "line 2 puts data at 0x10000, outside the image"},
-      {"hex, start address record", Record(3, 0, {0, 0, 0, 0}) + hex,
-       "line 1 has record type 03"},
+      {"hex, start address record without 4 bytes", Record(5, 0, {0, 0}) + hex,
+       "line 1 is a start address record without a 4-byte address"},
+      {"hex, unknown record type", Record(6, 0, {}) + hex,
+       "line 1 has record type 06"},
+      {"hex, no data", EndRecord(), "no data records"},
+      {"hex, a hole before the last byte", Record(0, 0x10, {1}) + EndRecord(),
+       "addresses 0x0 to 0xF are missing"},
       {"hex, count and length disagree", ":0500000001FA\n" + hex,
        "line 1 is not as long as its byte count says"},
       {"hex, not hex digits", ":0G00000001FF\n" + hex,
@@ -170,29 +201,68 @@ TEST(ImageFile, RefusesWhatIsNotExactlyTheImage) {
   }
 }
 
-TEST(ImageFile, MessagesNameTheFile) {
+// Only a regular file of a bounded size is read; anything else is refused
+// at once (a device or a pipe would never end, or never start), with a
+// message that names the file.
+TEST(ImageFile, OnlyRegularFilesOfABoundedSizeAreRead) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path();
-  const fs::path missing = dir / "dov-flash-test-missing.bin";
-  const fs::path small = dir / "dov-flash-test-small.bin";
-  std::ofstream(small, std::ios::binary) << "abc";
-  const fs::path good = dir / "dov-flash-test-good.hex";
-  std::ofstream(good, std::ios::binary) << Hex(Pattern());
+  const fs::path dir = fs::temp_directory_path() / "dov-flash-image-test";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "folder");
+  const auto write = [&](const char* name, const std::string& contents) {
+    std::ofstream(dir / name, std::ios::binary) << contents;
+    return dir / name;
+  };
+  const std::string hex = Hex(Pattern());
+  // Blank lines fill a valid file up to the limit; one byte more is too much.
+  const fs::path largest = write(
+      "largest.hex", hex + std::string(kMaxImageFileSize - hex.size(), '\n'));
+  const fs::path over = write(
+      "over.hex", hex + std::string(kMaxImageFileSize - hex.size() + 1, '\n'));
+  EXPECT_EQ(LoadImageFile(largest), Pattern());
 
-  EXPECT_EQ(LoadImageFile(good), Pattern());
-  for (const fs::path& path : {missing, small, dir}) {
-    SCOPED_TRACE(path.string());
+  struct Case {
+    fs::path path;
+    const char* message;
+  };
+  std::vector<Case> cases = {
+      {dir / "missing.bin", "cannot be read"},
+      {write("small.bin", "abc"), "must be exactly 20480 bytes"},
+      {dir / "folder", "is a directory, not a regular file"},
+      {over, "is larger than any image"},
+  };
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  cases.push_back({dir / "pipe", "is a pipe, not a regular file"});
+  cases.push_back({"/dev/zero", "is a device, not a regular file"});
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.string());
     try {
-      LoadImageFile(path);
+      LoadImageFile(c.path);
       ADD_FAILURE() << "taken";
     } catch (const EBadImage& error) {
-      EXPECT_TRUE(std::string(error.what()).starts_with(path.string() + ": "))
-          << error.what();
+      const std::string what = error.what();
+      EXPECT_TRUE(what.starts_with(c.path.string() + ": ")) << what;
+      EXPECT_NE(what.find(c.message), std::string::npos) << what;
     }
   }
-  fs::remove(small);
-  fs::remove(good);
+  fs::remove_all(dir);
 }
+
+#ifdef DOV_ARM_OBJCOPY
+// The device program as the ARM toolchain writes it in Intel HEX, start
+// address record and all, is the built-in image.
+TEST(ImageFile, ToolchainHexOfTheFirmwareIsTheBuiltInImage) {
+  const auto hex = std::filesystem::temp_directory_path() / "dov-firmware.hex";
+  const std::string command = std::string(DOV_ARM_OBJCOPY) + " -O ihex '" +
+                              DOV_FIRMWARE_ELF + "' '" + hex.string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const TImageBytes image = LoadImageFile(hex);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), FirmwareImage.begin()));
+  std::filesystem::remove(hex);
+}
+#endif
 
 }  // namespace
 }  // namespace dov::flash

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "flash_report.h"
@@ -88,12 +89,42 @@ TEST(FlashReport, TextAndJson) {
             "  \"duration_ms\": 4321,\n"
             "  \"result\": \"transfer failed\",\n"
             "  \"exit_code\": 5,\n"
-            "  \"error\": \"cut \\\"short\\\"\\\\\\u000a\"\n"
+            "  \"error\": \"cut \\\"short\\\"\\\\\\n\"\n"
             "}\n");
   outcome.Code = kExitOk;
   outcome.Error.clear();
   EXPECT_NE(FormatJson(outcome).find("\"error\": null"), std::string::npos);
   EXPECT_EQ(FormatText(outcome).find("error"), std::string::npos);
+}
+
+// File names reach the report in error messages, and a file name may hold
+// any bytes: the JSON stays valid UTF-8 whatever they are.
+TEST(FlashReport, JsonIsValidUtf8WhateverTheMessageHolds) {
+  const struct {
+    const char* name;
+    std::string error;
+    std::string shown;  // the message as a JSON reader gets it back
+  } cases[] = {
+      {"UTF-8",
+       "/tmp/\xC3\xBC"
+       "ber.hex: missing",
+       "/tmp/\xC3\xBC"
+       "ber.hex: missing"},
+      {"a byte that is never UTF-8", "/tmp/\xFF.hex: missing",
+       "/tmp/\xEF\xBF\xBD.hex: missing"},
+      {"a sequence cut short", "/tmp/\xC3(.hex", "/tmp/\xEF\xBF\xBD(.hex"},
+      {"a control character", std::string("a\0b\x1F", 4),
+       std::string("a\0b\x1F", 4)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFlashOutcome outcome;
+    outcome.Code = kExitBadImage;
+    outcome.Error = c.error;
+    const std::string json = FormatJson(outcome);
+    ASSERT_TRUE(nlohmann::json::accept(json)) << json;
+    EXPECT_EQ(nlohmann::json::parse(json)["error"], c.shown);
+  }
 }
 
 }  // namespace

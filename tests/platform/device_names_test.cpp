@@ -74,6 +74,11 @@ TEST_F(DeviceNameOpenTest, AnythingButAMappedTerminalIsNotFound) {
   prefix_.Map(3, root / "pipe");
   prefix_.Map(4, "/dev/null");
   prefix_.Map(5, root / "missing");
+  // Terminals by kind, but aliases and a factory, not ports: opening the
+  // multiplexer makes a new pseudo-terminal.
+  prefix_.Map(6, "/dev/ptmx");
+  prefix_.Map(7, "/dev/tty");
+  prefix_.Map(8, "/dev/console");
 
   const struct {
     const char* why;
@@ -84,6 +89,9 @@ TEST_F(DeviceNameOpenTest, AnythingButAMappedTerminalIsNotFound) {
       {"fifo", u"\\\\.\\COM3"},
       {"character device, not a terminal", u"\\\\.\\COM4"},
       {"dangling link", u"\\\\.\\COM5"},
+      {"pseudo-terminal multiplexer", u"\\\\.\\COM6"},
+      {"controlling terminal", u"\\\\.\\COM7"},
+      {"console", u"\\\\.\\COM8"},
       {"escape from the name space", u"\\\\.\\..\\x"},
       {"escape through dosdevices", u"\\\\.\\..\\..\\dev\\null"},
       {"a path", u"/dev/null"},

@@ -1,24 +1,17 @@
 #include "json_text.h"
 
-#include <cstdio>
-
 namespace dov::tools {
 
+using nlohmann::ordered_json;
+
 std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  return ordered_json(text).dump(-1, ' ', false,
+                                 ordered_json::error_handler_t::replace);
+}
+
+std::string JsonText(const ordered_json& value) {
+  return value.dump(2, ' ', false, ordered_json::error_handler_t::replace) +
+         "\n";
 }
 
 }  // namespace dov::tools

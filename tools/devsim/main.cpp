@@ -11,6 +11,7 @@
 
 #include "firmware/firmware_image.h"
 #include "options.h"
+#include "platform/standard_streams.h"
 #include "simulator.h"
 
 namespace {
@@ -24,6 +25,7 @@ extern "C" void OnSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!comm::KeepStandardStreamsOpen()) return devsim::kExitSetup;
   std::string error;
   auto cli = devsim::ParseCommandLine(
       std::vector<std::string>(argv + 1, argv + argc), error);

@@ -16,7 +16,8 @@ const char* const kUsage =
 #endif
     "  --image FILE        send FILE instead of the built-in image: a raw\n"
     "                      binary of exactly 20480 bytes, or Intel HEX that\n"
-    "                      covers addresses 0 to 20479 exactly once\n"
+    "                      gives addresses 0 up to at most 20479 once each\n"
+    "                      (0xFF fills the rest)\n"
     "  --no-reset          do not start the device console tool\n"
     "  --wait-port SECONDS after the pauses, keep trying to open a port that\n"
     "                      is not there yet for up to SECONDS (0..3600)\n"
@@ -29,7 +30,11 @@ const char* const kUsage =
     "  2  usage: the command line is wrong\n"
     "  3  bad image: --image names no image that can be sent\n"
     "  4  port open failed: the port could not be opened\n"
-    "  5  transfer failed: the port opened, but the transfer broke off\n";
+    "  5  transfer failed: the port opened, but the transfer broke off\n"
+    "  130, 143, 129  interrupted by SIGINT, SIGTERM or SIGHUP (128 + the\n"
+    "     signal's number): the update stopped at its next pause and the port\n"
+    "     was released; a device that got part of the image must be flashed\n"
+    "     again\n";
 
 namespace {
 

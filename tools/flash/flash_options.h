@@ -14,6 +14,9 @@ enum ExitCode : int {
   kExitBadImage = 3,        // --image names no image that can be sent
   kExitOpenFailed = 4,      // the port could not be opened
   kExitTransferFailed = 5,  // the port opened, but the transfer broke off
+  // Stopped by a signal: 128 plus its number, as a shell shows a program
+  // that a signal ended (130 SIGINT, 143 SIGTERM, 129 SIGHUP).
+  kExitInterrupted = 128,
 };
 
 struct TFlashOptions {

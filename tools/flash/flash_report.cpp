@@ -7,7 +7,7 @@
 namespace dov::flash {
 namespace {
 
-using dov::tools::JsonString;
+using dov::tools::JsonText;
 
 std::string Seconds(std::uint32_t ms) {
   char text[32];
@@ -29,6 +29,8 @@ const char* ResultName(ExitCode code) {
       return "port open failed";
     case kExitTransferFailed:
       return "transfer failed";
+    case kExitInterrupted:
+      return "interrupted";
   }
   return "?";
 }
@@ -44,14 +46,16 @@ std::string FormatText(const TFlashOutcome& outcome) {
 }
 
 std::string FormatJson(const TFlashOutcome& outcome) {
-  return std::string("{\n") + "  \"port\": " + JsonString(outcome.PortName) +
-         ",\n" + "  \"bytes_sent\": " + std::to_string(outcome.BytesSent) +
-         ",\n" + "  \"bytes_total\": " + std::to_string(outcome.BytesTotal) +
-         ",\n" + "  \"duration_ms\": " + std::to_string(outcome.DurationMs) +
-         ",\n" + "  \"result\": " + JsonString(ResultName(outcome.Code)) +
-         ",\n" + "  \"exit_code\": " + std::to_string(outcome.Code) + ",\n" +
-         "  \"error\": " +
-         (outcome.Error.empty() ? "null" : JsonString(outcome.Error)) + "\n}\n";
+  nlohmann::ordered_json json;
+  json["port"] = outcome.PortName;
+  json["bytes_sent"] = outcome.BytesSent;
+  json["bytes_total"] = outcome.BytesTotal;
+  json["duration_ms"] = outcome.DurationMs;
+  json["result"] = ResultName(outcome.Code);
+  json["exit_code"] = ExitStatus(outcome);
+  json["error"] = outcome.Error.empty() ? nlohmann::ordered_json(nullptr)
+                                        : nlohmann::ordered_json(outcome.Error);
+  return JsonText(json);
 }
 
 }  // namespace dov::flash

@@ -6,6 +6,7 @@
 #include "cport/comlink.h"
 #include "framework/application.h"
 #include "framework/text.h"
+#include "interruption.h"
 #include "updater/device_port.h"
 #include "updater/update_error.h"
 #include "updater/update_procedure.h"
@@ -37,7 +38,19 @@ std::string Message(std::exception_ptr error) {
   return fw::ToUtf8(fw::TApplication::ExceptionMessage(error));
 }
 
+std::string InterruptedMessage(const EInterrupted& stop, bool opened) {
+  return std::string(stop.what()) +
+         (opened ? ": the device holds a partial image and must be flashed "
+                   "again"
+                 : " before the port was opened: nothing was sent");
+}
+
 }  // namespace
+
+int ExitStatus(const TFlashOutcome& outcome) {
+  return outcome.Code == kExitInterrupted ? kExitInterrupted + outcome.Signal
+                                          : outcome.Code;
+}
 
 std::size_t UpdateBytes() {
   return std::char_traits<char16_t>::length(kBootCommand) + kFirmwareImageSize;
@@ -63,6 +76,10 @@ TFlashOutcome RunFlash(const TFlashJob& job, TFlashSeams seams) {
   std::exception_ptr failure;
   try {
     update.Run();
+  } catch (const EInterrupted& stop) {
+    outcome.Code = kExitInterrupted;
+    outcome.Signal = stop.Signal();
+    outcome.Error = InterruptedMessage(stop, watch.Opened());
   } catch (const EShortWrite& error) {
     watch.Unsent(static_cast<std::size_t>(error.Requested() - error.Written()));
     failure = std::current_exception();

@@ -39,14 +39,21 @@ struct TFlashOutcome {
   std::size_t BytesTotal = 0;
   std::uint32_t DurationMs = 0;  // on the tick counter
   std::string Error;             // the failure's message, empty on success
+  int Signal = 0;                // what interrupted the run (kExitInterrupted)
 };
+
+// The process's exit code for the outcome: its code, plus the signal's
+// number for an interrupted run.
+int ExitStatus(const TFlashOutcome& outcome);
 
 // The bytes a whole update sends: the boot command and the image.
 std::size_t UpdateBytes();
 
 // Runs one update on COM<job.Port> and says how it went: kExitOk, or
 // kExitOpenFailed when the port never opened, or kExitTransferFailed when
-// the transfer broke off after it opened. Never throws for a port error.
+// the transfer broke off after it opened, or kExitInterrupted when a pause
+// met EInterrupted. The port is closed when it returns. Never throws for a
+// port error.
 TFlashOutcome RunFlash(const TFlashJob& job, TFlashSeams seams);
 
 }  // namespace dov::flash

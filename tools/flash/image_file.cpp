@@ -19,8 +19,15 @@ enum RecordType : std::uint8_t {
   kData = 0x00,
   kEndOfFile = 0x01,
   kSegmentAddress = 0x02,
+  kStartSegmentAddress = 0x03,
   kLinearAddress = 0x04,
+  kStartLinearAddress = 0x05,
 };
+
+constexpr std::uint8_t kFiller = 0xFF;
+
+// Toolchains write a UTF-8 byte-order mark in front of some text files.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string Hex(std::size_t value) {
   char text[24];
@@ -41,8 +48,21 @@ bool IsText(std::string_view contents) {
   });
 }
 
-bool LooksLikeHex(std::string_view contents) {
-  return !contents.empty() && contents.front() == ':' && IsText(contents);
+bool IsLineSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The text after a byte-order mark, if there is one.
+std::string_view WithoutMark(std::string_view contents) {
+  if (contents.starts_with(kByteOrderMark))
+    contents.remove_prefix(kByteOrderMark.size());
+  return contents;
+}
+
+// Text whose first character other than blanks and line breaks is ':'.
+bool LooksLikeHex(std::string_view text) {
+  const auto first = std::find_if_not(text.begin(), text.end(), IsLineSpace);
+  return first != text.end() && *first == ':' && IsText(text);
 }
 
 std::optional<std::uint8_t> HexDigit(char c) {
@@ -88,9 +108,11 @@ class HexImage {
   TImageBytes Parse(std::string_view text) {
     std::size_t number = 0;
     while (!text.empty()) {
-      const std::size_t end = std::min(text.find('\n'), text.size());
+      // A line ends in LF, CR or CR LF.
+      const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
       const std::string_view line = Trim(text.substr(0, end));
-      text.remove_prefix(std::min(end + 1, text.size()));
+      const bool crlf = text.substr(end).starts_with("\r\n");
+      text.remove_prefix(std::min(end + (crlf ? 2 : 1), text.size()));
       ++number;
       if (line.empty()) continue;
       const std::string where = "line " + std::to_string(number) + " ";
@@ -98,7 +120,7 @@ class HexImage {
       Record(RecordBytes(line, where), where);
     }
     if (!ended_) throw EBadImage("no end-of-file record");
-    CheckCovered();
+    CoverToTheEnd();
     return image_;
   }
 
@@ -120,6 +142,14 @@ class HexImage {
           throw EBadImage(where + "is an end-of-file record with data");
         ended_ = true;
         return;
+      case kStartSegmentAddress:
+      case kStartLinearAddress:
+        // Where the program starts running: the device's loader takes it
+        // from the vector table, so the image has no use for it.
+        if (count != 4)
+          throw EBadImage(where +
+                          "is a start address record without a 4-byte address");
+        return;
       case kSegmentAddress:
       case kLinearAddress:
         if (count != 2)
@@ -130,7 +160,7 @@ class HexImage {
       default:
         throw EBadImage(where + "has record type " + TypeName(type) +
                         ", which an image may not hold (only data, "
-                        "end-of-file and extended address records)");
+                        "end-of-file, address and start address records)");
     }
   }
 
@@ -145,14 +175,21 @@ class HexImage {
     image_[address] = byte;
   }
 
-  void CheckCovered() const {
-    const auto first = std::find(given_.begin(), given_.end(), false);
-    if (first == given_.end()) return;
-    const auto last = std::find(first, given_.end(), true);
-    throw EBadImage(
-        "addresses " + Hex(static_cast<std::size_t>(first - given_.begin())) +
-        " to " + Hex(static_cast<std::size_t>(last - given_.begin()) - 1) +
-        " are missing: the image must cover 0x0 to " + Hex(kSize - 1));
+  // The program runs from address 0 without a hole; what follows its last
+  // byte is the image's 0xFF filler, which a HEX file of the program alone
+  // leaves out.
+  void CoverToTheEnd() {
+    const auto end = std::find(given_.rbegin(), given_.rend(), true).base();
+    if (end == given_.begin()) throw EBadImage("no data records");
+    const auto first = std::find(given_.begin(), end, false);
+    if (first != end) {
+      const auto last = std::find(first, end, true);
+      throw EBadImage(
+          "addresses " + Hex(static_cast<std::size_t>(first - given_.begin())) +
+          " to " + Hex(static_cast<std::size_t>(last - given_.begin()) - 1) +
+          " are missing: the program must cover 0x0 up to its last byte");
+    }
+    std::fill(image_.begin() + (end - given_.begin()), image_.end(), kFiller);
   }
 
   TImageBytes image_{};
@@ -161,10 +198,28 @@ class HexImage {
   bool ended_ = false;
 };
 
+std::string KindOf(std::filesystem::file_status status) {
+  using std::filesystem::file_type;
+  switch (status.type()) {
+    case file_type::directory:
+      return "a directory";
+    case file_type::fifo:
+      return "a pipe";
+    case file_type::character:
+    case file_type::block:
+      return "a device";
+    case file_type::socket:
+      return "a socket";
+    default:
+      return "something";
+  }
+}
+
 }  // namespace
 
 TImageBytes ParseImage(std::string_view contents) {
-  if (LooksLikeHex(contents)) return HexImage().Parse(contents);
+  if (const std::string_view text = WithoutMark(contents); LooksLikeHex(text))
+    return HexImage().Parse(text);
   if (contents.size() != kSize)
     throw EBadImage("a raw image must be exactly " + std::to_string(kSize) +
                     " bytes, this one has " + std::to_string(contents.size()));
@@ -174,19 +229,28 @@ TImageBytes ParseImage(std::string_view contents) {
 }
 
 TImageBytes LoadImageFile(const std::filesystem::path& path) {
+  const std::string name = path.string() + ": ";
   std::error_code error;
-  if (std::filesystem::is_directory(path, error))
-    throw EBadImage(path.string() + ": is a directory, not an image file");
+  const auto status = std::filesystem::status(path, error);
+  if (error) throw EBadImage(name + "cannot be read (" + error.message() + ")");
+  // Devices, pipes and folders are refused before they are opened: reading
+  // one may never end, or never stop.
+  if (!std::filesystem::is_regular_file(status))
+    throw EBadImage(name + "is " + KindOf(status) + ", not a regular file");
   std::ifstream file(path, std::ios::binary);
   if (!file)
-    throw EBadImage(path.string() + ": cannot be read (" +
-                    std::strerror(errno) + ")");
-  const std::string contents{std::istreambuf_iterator<char>(file), {}};
-  if (file.bad()) throw EBadImage(path.string() + ": cannot be read");
+    throw EBadImage(name + "cannot be read (" + std::strerror(errno) + ")");
+  std::string contents(kMaxImageFileSize + 1, '\0');
+  file.read(contents.data(), static_cast<std::streamsize>(contents.size()));
+  if (file.bad()) throw EBadImage(name + "cannot be read");
+  contents.resize(static_cast<std::size_t>(file.gcount()));
+  if (contents.size() > kMaxImageFileSize)
+    throw EBadImage(name + "is larger than any image (over " +
+                    std::to_string(kMaxImageFileSize) + " bytes)");
   try {
     return ParseImage(contents);
   } catch (const EBadImage& bad) {
-    throw EBadImage(path.string() + ": " + bad.what());
+    throw EBadImage(name + bad.what());
   }
 }
 

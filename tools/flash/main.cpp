@@ -24,6 +24,8 @@
 #include "flasher.h"
 #include "framework/headless_application.h"
 #include "image_file.h"
+#include "interruption.h"
+#include "platform/standard_streams.h"
 #include "text_progress.h"
 #include "updater/device_console.h"
 #include "waiting_pause.h"
@@ -51,7 +53,7 @@ int Report(const TFlashOptions& options, const TFlashOutcome& outcome) {
       options.Json ? FormatJson(outcome) : FormatText(outcome);
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
-  return outcome.Code;
+  return ExitStatus(outcome);
 }
 
 // A failure before the update could start, reported like the update's own.
@@ -114,6 +116,10 @@ int Flash(const TFlashOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a port must never take the number of a
+  // closed standard stream, or the progress text would go to the device.
+  if (!comm::KeepStandardStreamsOpen()) return kExitOpenFailed;
+  WatchForInterruption();
   const std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
   const auto options = ParseOptions(args, error);

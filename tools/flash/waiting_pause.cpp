@@ -1,12 +1,22 @@
 #include "waiting_pause.h"
 
+#include <algorithm>
 #include <thread>
+
+#include "interruption.h"
 
 namespace dov::flash {
 
 using std::chrono::duration_cast;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
+
+namespace {
+
+// How long a pause waits before it looks for a request to stop again.
+constexpr milliseconds kStopCheck(50);
+
+}  // namespace
 
 std::uint32_t TSteadyTickCounter::Ticks() {
   last_ = duration_cast<microseconds>(Clock::now().time_since_epoch());
@@ -19,13 +29,15 @@ TSteadyTickCounter::Clock::time_point TSteadyTickCounter::InstantAfter(
 }
 
 void TWaitingIdle::Idle(std::uint32_t remaining) {
+  StopIfInterrupted();
   const auto deadline = ticks_.InstantAfter(remaining);
   const auto left = deadline - TSteadyTickCounter::Clock::now();
-  // Whole milliseconds in a wait that queued calls end early; the last
+  // Whole milliseconds in a wait that queued calls end early, at most
+  // kStopCheck at a time so that a request to stop is seen soon; the last
   // fraction in a plain sleep, so the pause ends as the counter turns.
   if (left >= milliseconds(1)) {
-    application_.WaitForWork(
-        static_cast<std::uint32_t>(duration_cast<milliseconds>(left).count()));
+    application_.WaitForWork(static_cast<std::uint32_t>(
+        std::min(duration_cast<milliseconds>(left), kStopCheck).count()));
   } else {
     std::this_thread::sleep_until(deadline);
   }

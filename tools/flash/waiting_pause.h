@@ -36,7 +36,8 @@ class TWaitingIdle : public TPauseIdle {
   TWaitingIdle(fw::HeadlessApplication& application, TSteadyTickCounter& ticks)
       : application_(application), ticks_(ticks) {}
   // Sleeps until the counter has advanced by `remaining` since its last
-  // reading or until a call is queued, then runs what is queued.
+  // reading or until a call is queued, then runs what is queued. Throws
+  // EInterrupted, before it sleeps, once a request to stop has come.
   void Idle(std::uint32_t remaining) override;
 
  private:

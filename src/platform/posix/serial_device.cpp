@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/posix/terminal.h"
+#include "platform/posix/terminal_class.h"
 
 namespace comm::posix {
 
@@ -29,8 +30,9 @@ constexpr std::uint32_t kMaxQueue = 16u << 20;
 
 std::uint32_t Errno() { return static_cast<std::uint32_t>(errno); }
 
-// Opens only a character device that is a terminal. Anything else is "not
-// found": the name space holds serial ports and nothing else.
+// Opens only a character device that is a terminal, and opens nothing
+// before its numbers say so. Anything else is "not found": the name space
+// holds serial ports and nothing else.
 int OpenTerminal(const std::string& path, std::uint32_t access,
                  std::uint32_t* error) {
   struct stat st {};
@@ -38,7 +40,7 @@ int OpenTerminal(const std::string& path, std::uint32_t access,
     *error = Errno();
     return -1;
   }
-  if (!S_ISCHR(st.st_mode)) {
+  if (!S_ISCHR(st.st_mode) || !IsTerminalDevice(st.st_rdev)) {
     *error = kErrorFileNotFound;
     return -1;
   }
@@ -52,7 +54,10 @@ int OpenTerminal(const std::string& path, std::uint32_t access,
     *error = Errno();
     return -1;
   }
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
+  // The same device that was checked, not one swapped in since.
+  const dev_t checked = st.st_rdev;
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != checked ||
+      !::isatty(fd)) {
     ::close(fd);
     *error = kErrorFileNotFound;
     return -1;

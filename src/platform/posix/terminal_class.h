@@ -1,0 +1,17 @@
+// Whether a character device is a terminal, told from its numbers alone:
+// opening a device to ask it has side effects on some (a modem line, a tape,
+// a watchdog), so nothing is opened until this says yes.
+#pragma once
+
+#include <sys/types.h>
+
+namespace comm::posix {
+
+// True for a device of the kernel's tty class: /sys/dev/char/MAJ:MIN names
+// the tty subsystem, or, for pseudo-terminal slaves (which sysfs does not
+// list), /proc/tty/drivers gives a port driver for the numbers. The
+// controlling terminal, the console and the pseudo-terminal multiplexer are
+// aliases or factories, not ports: false.
+bool IsTerminalDevice(dev_t device);
+
+}  // namespace comm::posix
