@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
@@ -287,6 +289,57 @@ TEST_F(SimulatorTest, ExistingLinksAreRespected) {
   config_.force = false;
   fs::create_symlink("/dev/pts/999999", Link());
   runs_with_own_link();
+}
+
+// A simulator killed outright leaves its link and its process id behind.
+// The terminal's number may serve someone else by now: whether the link is
+// stale is told by its simulator, not by its terminal.
+TEST_F(SimulatorTest, ALinkIsStaleWhenItsSimulatorIsGone) {
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  devsim::PseudoTerminal reused;  // a live terminal behind the old number
+  const fs::path pid_file = config_.dosdevices / "com7.pid";
+
+  const struct {
+    const char* name;
+    pid_t owner;
+    bool replaced;
+  } cases[] = {
+      {"its simulator is gone", gone, true},
+      {"its simulator still runs", ::getpid(), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::create_directories(config_.dosdevices);
+    fs::create_symlink(reused.SlavePath(), Link());
+    std::ofstream(pid_file) << c.owner << '\n';
+    if (c.replaced) {
+      Start();
+      EXPECT_EQ(fs::read_symlink(Link()), simulator_->SlavePath());
+      pid_t written = 0;
+      std::ifstream(pid_file) >> written;
+      EXPECT_EQ(written, ::getpid());
+      simulator_->Stop();
+      Finish();
+      EXPECT_FALSE(fs::exists(Link()));
+      EXPECT_FALSE(fs::exists(pid_file));
+    } else {
+      devsim::Simulator simulator(config_);
+      try {
+        simulator.Run();
+        ADD_FAILURE() << "the link was taken";
+      } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("still running"),
+                  std::string::npos)
+            << error.what();
+      }
+      EXPECT_EQ(fs::read_symlink(Link()), reused.SlavePath());
+      fs::remove(Link());
+      fs::remove(pid_file);
+    }
+  }
 }
 
 }  // namespace

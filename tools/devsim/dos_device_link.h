@@ -12,10 +12,12 @@ std::filesystem::path DefaultDosDevicesDir();
 
 class DosDeviceLink {
  public:
-  // Creates dir when missing and links dir/comN to target. An existing entry
-  // is replaced only with force, or when it is a dangling link into
-  // /dev/pts (left by a simulator that was killed). Throws
-  // std::runtime_error with a message for the user.
+  // Creates dir when missing, links dir/comN to target and writes the
+  // process id to dir/comN.pid beside it. An existing entry is replaced only
+  // with force, or when it is a link into /dev/pts left by a simulator that
+  // was killed: the one named in comN.pid no longer runs, or, without that
+  // file, the link dangles. Throws std::runtime_error with a message for
+  // the user.
   DosDeviceLink(const std::filesystem::path& dir, int port,
                 const std::filesystem::path& target, bool force);
   ~DosDeviceLink();
@@ -26,6 +28,7 @@ class DosDeviceLink {
 
  private:
   std::filesystem::path path_;
+  std::filesystem::path pid_file_;
   std::filesystem::path target_;
 };
 

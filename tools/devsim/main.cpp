@@ -46,8 +46,12 @@ int main(int argc, char** argv) {
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // Every way out that can be caught ends Run, which removes the link.
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      sigaction(stop, &action, nullptr);
+    }
+    // A reader of the report that has gone fails the write, not the run.
+    signal(SIGPIPE, SIG_IGN);
 
     // Arrival times are only as good as the reader's wake-up, so take
     // real-time priority where allowed. The loop always sleeps in poll, so

@@ -16,11 +16,11 @@ void WatchForInterruption() {
   // Calls under way go on; the request is looked at in the next pause.
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaddset(&action.sa_mask, signal);
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&action.sa_mask, stop);
   }
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    ::sigaction(signal, &action, nullptr);
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+    ::sigaction(stop, &action, nullptr);
   }
 }
 

@@ -1,9 +1,13 @@
 #include "private_dos_devices.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/posix/terminal_class.h"
 
 namespace dov::flash {
 
@@ -18,6 +22,13 @@ TPrivateDosDevices::TPrivateDosDevices(const fs::path& device, unsigned port) {
     throw std::runtime_error("cannot use " + device.string() + ": " +
                              error.message());
   }
+  struct stat node {};
+  if (::stat(target.c_str(), &node) != 0) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot use " + device.string());
+  }
+  if (!S_ISCHR(node.st_mode) || !comm::posix::IsTerminalDevice(node.st_rdev))
+    throw std::runtime_error(device.string() + " is not a serial port");
   std::string pattern =
       (fs::temp_directory_path() / "dov-flash-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {

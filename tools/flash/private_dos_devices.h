@@ -12,7 +12,8 @@ namespace dov::flash {
 
 class TPrivateDosDevices {
  public:
-  // Throws std::runtime_error with a message for the user.
+  // Throws std::runtime_error with a message for the user, also when
+  // `device` is not a terminal device (it is not opened to find out).
   TPrivateDosDevices(const std::filesystem::path& device, unsigned port);
   ~TPrivateDosDevices();
   TPrivateDosDevices(const TPrivateDosDevices&) = delete;
