@@ -2,13 +2,19 @@
 // user is told, and the exit codes.
 #include "devcon.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -159,6 +165,68 @@ TEST_F(SysfsFixture, PermissionDeniedExplainsTheFix) {
             std::string::npos)
       << err;
   EXPECT_EQ(Authorized("1-1"), "1\n");
+}
+
+// Only a regular attribute file is written: a link is not followed (the
+// file behind it stays as it was), and a pipe or a folder is refused at
+// once instead of blocking or failing half-way.
+TEST_F(SysfsFixture, WritesOnlyARegularAuthorizedFile) {
+  const fs::path target = root_ / "elsewhere";
+  WriteFile(target, "untouched");
+  const fs::path file = Devices() / "1-1" / "authorized";
+  const struct {
+    const char* name;
+    std::function<void()> make;
+  } cases[] = {
+      {"symbolic link", [&] { fs::create_symlink(target, file); }},
+      {"pipe", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
+      {"folder", [&] { fs::create_directory(file); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(file);
+    c.make();
+    EXPECT_EQ(Run({"disable", "*vid_1fc9*"}), devcon::kExitFailed);
+    EXPECT_NE(err_.str().find(file.string() + ": not a regular file"),
+              std::string::npos)
+        << err_.str();
+  }
+  EXPECT_EQ(ReadFile(target), "untouched");
+}
+
+// The updater starts disable and, half a second later, enable, waiting for
+// neither. A disable that takes longer must not be overtaken: the enable
+// waits for the change under way, and the device ends as the later command
+// asked. Here the test holds the lock as a slow change would, and finishes
+// that change (its write lands) before it lets go.
+TEST_F(SysfsFixture, AChangeWaitsForTheOneUnderWay) {
+  const struct {
+    const char* slow;  // the change under way, and what it writes
+    const char* slow_value;
+    const char* later;  // the command that arrives meanwhile
+    const char* end;    // what the device must end as
+  } cases[] = {
+      {"disable", "0", "enable", "1"},
+      {"enable", "1", "disable", "0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.slow) + " overtaken by " + c.later);
+    const int held = ::open(Devices().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    std::ostringstream out, err;
+    auto later = std::async(std::launch::async, [&] {
+      return devcon::Run({c.later, "*vid_1fc9*"}, root_.string(), out, err);
+    });
+    EXPECT_EQ(later.wait_for(std::chrono::milliseconds(300)),
+              std::future_status::timeout);
+    WriteFile(Devices() / "1-1" / "authorized", c.slow_value);
+    ::close(held);
+    ASSERT_EQ(later.wait_for(std::chrono::seconds(10)),
+              std::future_status::ready);
+    EXPECT_EQ(later.get(), devcon::kExitOk) << err.str();
+    EXPECT_EQ(Authorized("1-1"), c.end);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "devcon.h"
 
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 
@@ -16,6 +17,10 @@ constexpr const char* kUsage =
     "  ignoring case; '*' matches any run of characters, '?' one.\n"
     "exit codes: 0 done, 1 failed, 2 usage, 3 no device matched\n";
 
+// Switching a device off or on takes the kernel a moment; a devcon still
+// holding the lock after this long has hung.
+constexpr int kLockBoundMs = 30000;
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
@@ -27,8 +32,10 @@ int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
   const bool enable = args[0] == "enable";
   const std::string& pattern = args[1];
 
+  std::optional<DeviceListLock> lock;
   std::vector<UsbDevice> devices;
   try {
+    lock.emplace(sysfs_root, kLockBoundMs);
     devices = ListUsbDevices(sysfs_root);
   } catch (const std::runtime_error& e) {
     err << "devcon: " << e.what() << '\n';

@@ -19,8 +19,26 @@ struct UsbDevice {
 // device list cannot be read.
 std::vector<UsbDevice> ListUsbDevices(const std::filesystem::path& sysfs_root);
 
-// Writes "1" or "0" to the device's "authorized" attribute. Returns an empty
-// string on success, otherwise a message for the user.
+// Writes "1" or "0" to the device's "authorized" attribute. Only a regular
+// file is written: a link is not followed and nothing blocks on opening it.
+// Returns an empty string on success, otherwise a message for the user.
 std::string SetAuthorized(const UsbDevice& device, bool authorized);
+
+// Holds the lock on the machine's device list for its lifetime: one change
+// of devices at a time, so an enable that comes while a disable is still
+// switching waits for it, and the other way round, and the devices end as
+// the later command asked.
+class DeviceListLock {
+ public:
+  // Waits up to `bound_ms` for the lock. Throws std::runtime_error when the
+  // list cannot be opened or the lock is not had in time.
+  DeviceListLock(const std::filesystem::path& sysfs_root, int bound_ms);
+  ~DeviceListLock();
+  DeviceListLock(const DeviceListLock&) = delete;
+  DeviceListLock& operator=(const DeviceListLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace devcon
