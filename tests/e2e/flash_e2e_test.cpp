@@ -2,9 +2,13 @@
 // update, and the ways an update can fail, each ending in its message and
 // exit code and never in a hang.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -152,6 +156,93 @@ TEST_F(FlashE2E, ReachesADeviceNodeThatHasNoLink) {
   EXPECT_EQ(JsonField(sim, "bytes_received"), "32");
   // The private directory is gone with dov-flash.
   EXPECT_TRUE(fs::is_empty(prefix.DosDevices()));
+}
+
+// Waits until `text()` holds `part`, for at most `bound`.
+template <typename F>
+bool WaitForText(F text, const std::string& part, milliseconds bound) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (text().find(part) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return true;
+}
+
+// Run from cron or a service with its error stream closed, dov-flash must not
+// hand that number to the port: its progress text would go to the device.
+// The image is the toolchain's Intel HEX of the device program, which must
+// arrive as the built-in image.
+TEST_F(FlashE2E, ClosedStandardErrorLeavesTheImageIntact) {
+  const fs::path hex = prefix.Path() / "firmware.hex";
+  const std::string objcopy = std::string(DOV_ARM_OBJCOPY) + " -O ihex " +
+                              DOV_FIRMWARE_ELF + " " + hex.string();
+  ASSERT_EQ(std::system(objcopy.c_str()), 0) << objcopy;
+  Simulator device(prefix, 49);
+  ASSERT_TRUE(device.WaitReady());
+  Process flash("/bin/sh",
+                {"-c", "exec \"$0\" \"$@\" 2>&-", DOV_FLASH, "--json", "--port",
+                 "49", "--no-reset", "--image", hex.string()},
+                prefix.Path(), prefix.Path() / "flash");
+  EXPECT_EQ(flash.Wait(kUpdateBound), kExitOk) << flash.Output();
+  const std::string sim = device.Report(milliseconds(10000));
+  EXPECT_EQ(JsonField(sim, "bytes_received"), "20480") << sim;
+  EXPECT_EQ(JsonField(sim, "intact"), "true");
+}
+
+// Ctrl+C in mid-stream: dov-flash stops at its next pause, says the device
+// must be flashed again, removes its private DOS-device folder and releases
+// the port, so that the next run, by an ordinary user too, opens it at once.
+TEST_F(FlashE2E, AnInterruptedUpdateLeavesThePortToTheNextRun) {
+  Simulator device(prefix, 48);
+  ASSERT_TRUE(device.WaitReady());
+  const fs::path node = device.Node();
+  const fs::path tmp = prefix.Path() / "tmp";
+  fs::create_directory(tmp);
+
+  Process first("/usr/bin/env",
+                {"TMPDIR=" + tmp.string(), DOV_FLASH, "--json", "--device",
+                 node.string(), "--port", "9", "--no-reset"},
+                prefix.Path(), prefix.Path() / "first");
+  ASSERT_TRUE(WaitForText([&] { return first.Errors(); }, "progress: 10%",
+                          kFailureBound))
+      << first.Errors();
+  first.Interrupt();
+  EXPECT_EQ(first.Wait(milliseconds(5000)), dov::flash::kExitInterrupted + 2);
+  EXPECT_EQ(JsonField(first.Output(), "result"), "\"interrupted\"");
+  EXPECT_NE(first.Errors().find("interrupted by SIGINT: the device holds a "
+                                "partial image and must be flashed again"),
+            std::string::npos)
+      << first.Errors();
+  EXPECT_TRUE(fs::is_empty(tmp)) << "the private DOS-device folder is left";
+
+  // The next run, as an ordinary user when the test can be one: the
+  // simulator's terminal and the way to it are opened up to everyone.
+  std::string program = DOV_FLASH;
+  std::vector<std::string> args{"--json", "--port", "48", "--no-reset"};
+  if (::geteuid() == 0) {
+    args.insert(args.begin(), {"--reuid=65534", "--regid=65534",
+                               "--clear-groups", DOV_FLASH});
+    program = "/usr/bin/setpriv";
+    const auto read_write = fs::perms::owner_read | fs::perms::owner_write |
+                            fs::perms::group_read | fs::perms::group_write |
+                            fs::perms::others_read | fs::perms::others_write;
+    fs::permissions(node, read_write);
+    for (const fs::path& dir : {prefix.Path(), prefix.DosDevices()}) {
+      fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read |
+                               fs::perms::others_exec);
+    }
+  }
+  Process second(program, args, prefix.Path(), prefix.Path() / "second");
+  // The bar is shown once the port is open.
+  const bool opened = WaitForText([&] { return second.Errors(); },
+                                  "progress: 0%", kFailureBound);
+  second.Interrupt();
+  second.Wait(milliseconds(5000));
+  EXPECT_TRUE(opened) << second.Errors() << second.Output();
+  EXPECT_EQ(JsonField(second.Output(), "result"), "\"interrupted\"")
+      << second.Output();
 }
 
 }  // namespace
