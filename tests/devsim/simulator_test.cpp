@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -289,6 +290,17 @@ TEST_F(SimulatorTest, ExistingLinksAreRespected) {
   config_.force = false;
   fs::create_symlink("/dev/pts/999999", Link());
   runs_with_own_link();
+}
+
+// The link's path goes into the report as it is, and a path may hold any
+// bytes: the report stays valid UTF-8 JSON.
+TEST(SimulatorReport, JsonIsValidWhateverTheLinkIsCalled) {
+  Report report;
+  report.link = "/tmp/\xFF\xC3(/dosdevices/com3";
+  const std::string json = devsim::FormatJson(report);
+  ASSERT_TRUE(nlohmann::json::accept(json)) << json;
+  EXPECT_EQ(nlohmann::json::parse(json)["link"],
+            "/tmp/\xEF\xBF\xBD\xEF\xBF\xBD(/dosdevices/com3");
 }
 
 // A simulator killed outright leaves its link and its process id behind.
