@@ -136,9 +136,15 @@ void SerialDevice::Lock::unlock() {
   // Two lists take turns, so that neither allocates once it has grown.
   thread_local PendingSignals tSignals;
   tSignals.swap(device_.signals_);
+  if (tSignals.empty()) {
+    held_.unlock();
+    return;
+  }
+  ++device_.signalling_;
   held_.unlock();
   for (const auto& event : tSignals) event->Set();
   tSignals.clear();
+  if (--device_.signalling_ == 0) device_.signalling_.notify_all();
 }
 
 void SerialDevice::Lock::SignalNow() {
@@ -244,6 +250,9 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
     }
     Lock lock(*this);
     if (closed_) return kErrorInvalidHandle;
+    // The record may be one whose last operation was seen ended before its
+    // event was set: that set must land before this operation clears it.
+    for (int n; (n = signalling_.load()) != 0;) signalling_.wait(n);
     std::uint32_t status = issue(Completion(ov, std::move(event), &signals_));
     // Finished at once: the record holds the outcome.
     if (status == 0) {

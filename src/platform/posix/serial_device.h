@@ -7,6 +7,7 @@
 // goes on in the background, or an error number.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -116,6 +117,8 @@ class SerialDevice final : public KernelObject {
 
   mutable std::mutex mutex_;
   PendingSignals signals_;  // guarded by mutex_
+  // Lists of events being set after the lock was released.
+  std::atomic<int> signalling_{0};
   std::condition_variable finished_;
   bool closed_ = false;
   bool stopping_ = false;
