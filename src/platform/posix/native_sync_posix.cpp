@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include "platform/native_sync.h"
 #include "platform/posix/kernel_objects.h"
@@ -110,7 +111,13 @@ class Thread final : public Waitable {
 class WaitSet {
  public:
   void Add(std::shared_ptr<Waitable> object) {
-    objects_[count_++] = std::move(object);
+    objects_[count_] = object.get();
+    if (count_ < kInline) {
+      held_[count_] = std::move(object);
+    } else {
+      heldMore_.push_back(std::move(object));
+    }
+    ++count_;
   }
 
   std::uint32_t Wait(
@@ -156,7 +163,7 @@ class WaitSet {
 
   // The distinct objects, in the order their locks are taken.
   void SortLocks() {
-    for (std::uint32_t i = 0; i < count_; ++i) order_[i] = objects_[i].get();
+    std::copy_n(objects_.begin(), count_, order_.begin());
     std::sort(order_.begin(), order_.begin() + count_);
     unique_ = static_cast<std::size_t>(
         std::unique(order_.begin(), order_.begin() + count_) - order_.begin());
@@ -183,8 +190,13 @@ class WaitSet {
 
   static thread_local posix::Waiter tWaiter;
 
-  std::array<std::shared_ptr<Waitable>, kMaxWaitObjects> objects_;
-  std::array<Waitable*, kMaxWaitObjects> order_{};
+  // Most waits are for one or two objects: those are held without an
+  // allocation.
+  static constexpr std::uint32_t kInline = 4;
+  std::array<std::shared_ptr<Waitable>, kInline> held_;
+  std::vector<std::shared_ptr<Waitable>> heldMore_;
+  std::array<Waitable*, kMaxWaitObjects> objects_;
+  std::array<Waitable*, kMaxWaitObjects> order_;
   std::uint32_t count_ = 0;
   std::size_t unique_ = 0;
 };
