@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "cport/types.h"
+
 namespace bench {
 
 // The near end of the pseudo-terminal under test, under the two names the
@@ -36,7 +38,7 @@ class Subject {
 
 std::unique_ptr<Subject> MakeRawSubject();
 std::unique_ptr<Subject> MakeBackendSubject();
-std::unique_ptr<Subject> MakeComponentSubject();
+std::unique_ptr<Subject> MakeComponentSubject(cport::TSyncMethod sync);
 std::unique_ptr<Subject> MakeQtSubject();
 std::unique_ptr<Subject> MakeAsioSubject();
 

@@ -1,6 +1,9 @@
-// The serial component: TComPort with its event thread, OnRxChar run on this
-// thread (the UI thread) by the thread-synchronised delivery.
+// The serial component: TComPort with its event thread. OnRxChar runs on
+// this thread (the UI thread) with the thread-synchronised delivery, or on
+// the event thread itself with no synchronisation.
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -15,7 +18,10 @@ namespace {
 
 class ComponentSubject final : public Subject {
  public:
-  std::string Name() const override { return "TComPort"; }
+  explicit ComponentSubject(cport::TSyncMethod sync) : sync_(sync) {}
+  std::string Name() const override {
+    return sync_ == cport::smNone ? "TComPort nosync" : "TComPort";
+  }
 
   void Open(const PortNames& names) override {
     fw::InitMainThread();
@@ -24,6 +30,10 @@ class ComponentSubject final : public Subject {
     port_->SetPort(names.comName.substr(4));
     port_->SetBaudRate(cport::br115200);
     port_->SetEvents(cport::kAllComEvents);
+    port_->SetSyncMethod(sync_);
+    // Set once: with no synchronisation it runs on the event thread, where
+    // replacing it while a delivery runs would race.
+    port_->SetOnRxChar([this](fw::TObject*, std::int32_t n) { OnRxChar(n); });
     port_->Open();
   }
   void Close() override { port_.reset(); }
@@ -36,20 +46,26 @@ class ComponentSubject final : public Subject {
   }
 
   void Listen(int rounds, const std::function<void()>& received) override {
-    int count = 0;
-    char buffer[256];
-    port_->SetOnRxChar([&](fw::TObject*, std::int32_t n) {
-      port_->Read(buffer, std::min<std::int32_t>(n, sizeof buffer));
-      received();
-      ++count;
-    });
+    {
+      std::lock_guard guard(lock_);
+      received_ = &received;
+      count_ = 0;
+      rounds_ = rounds;
+    }
     const auto end =
         std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (count < rounds && std::chrono::steady_clock::now() < end) {
-      Pump(100);
+    std::unique_lock guard(lock_);
+    while (count_ < rounds && std::chrono::steady_clock::now() < end) {
+      if (sync_ == cport::smNone) {
+        done_.wait_until(guard, end);
+      } else {
+        guard.unlock();
+        Pump(100);
+        guard.lock();
+      }
     }
-    port_->SetOnRxChar(nullptr);
-    if (count < rounds) throw std::runtime_error("component: no notification");
+    received_ = nullptr;
+    if (count_ < rounds) throw std::runtime_error("component: no notification");
   }
 
   void Idle(double seconds) override {
@@ -64,6 +80,17 @@ class ComponentSubject final : public Subject {
   }
 
  private:
+  // Reads what came and, while a Listen runs, counts it as one round.
+  void OnRxChar(std::int32_t n) {
+    char buffer[256];
+    port_->Read(buffer, std::min<std::int32_t>(n, sizeof buffer));
+    std::lock_guard guard(lock_);
+    if (received_ == nullptr || count_ >= rounds_) return;
+    (*received_)();
+    ++count_;
+    done_.notify_one();
+  }
+
   // The UI thread's message processing: sleeps until a call is queued.
   static void Pump(std::uint32_t ms) {
     comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), ms);
@@ -71,13 +98,19 @@ class ComponentSubject final : public Subject {
     fw::PumpSentMessages();
   }
 
+  const cport::TSyncMethod sync_;
   std::unique_ptr<cport::TComPort> port_;
+  std::mutex lock_;  // guards the fields below
+  std::condition_variable done_;
+  const std::function<void()>* received_ = nullptr;
+  int count_ = 0;
+  int rounds_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Subject> MakeComponentSubject() {
-  return std::make_unique<ComponentSubject>();
+std::unique_ptr<Subject> MakeComponentSubject(cport::TSyncMethod sync) {
+  return std::make_unique<ComponentSubject>(sync);
 }
 
 }  // namespace bench

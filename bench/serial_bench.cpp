@@ -2,7 +2,7 @@
 // backend beneath it, raw termios, QSerialPort and Boost.Asio doing the same
 // work side by side. Prints each figure and the ratios.
 //
-//   serial_bench [--idle-seconds S] [--rounds N] [--passes P]
+//   serial_bench [--idle-seconds S] [--rounds N] [--passes P] [--only NAME]
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -23,12 +23,13 @@
 #include <thread>
 
 #include "bench_subject.h"
+#include "far_end.h"
+#include "many_ports.h"
 
 namespace bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr unsigned kPortNumber = 200;
 
 double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
@@ -39,45 +40,6 @@ double ProcessCpuSeconds() {
   ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
-
-// A fresh pseudo-terminal, mapped as \\.\COM200 in a private WINEPREFIX.
-class Far {
- public:
-  explicit Far(const std::filesystem::path& devices) {
-    fd_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ::grantpt(fd_);
-    ::unlockpt(fd_);
-    names_.path = ::ptsname(fd_);
-    std::string ascii = "\\\\.\\COM" + std::to_string(kPortNumber);
-    names_.comName.assign(ascii.begin(), ascii.end());
-    link_ = devices / ("com" + std::to_string(kPortNumber));
-    std::filesystem::remove(link_);
-    std::filesystem::create_symlink(names_.path, link_);
-  }
-  ~Far() {
-    std::filesystem::remove(link_);
-    ::close(fd_);
-  }
-  const PortNames& Names() const { return names_; }
-  int Fd() const { return fd_; }
-
-  // Reads until `total` bytes came (at most 60 s).
-  void Drain(std::size_t total) const {
-    std::vector<char> buffer(1 << 16);
-    const auto end = Clock::now() + std::chrono::seconds(60);
-    for (std::size_t got = 0; got < total && Clock::now() < end;) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 1000) <= 0) continue;
-      const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
-      if (n > 0) got += static_cast<std::size_t>(n);
-    }
-  }
-
- private:
-  int fd_ = -1;
-  PortNames names_;
-  std::filesystem::path link_;
-};
 
 struct Figures {
   double mbps32 = 0, mbps4k = 0;
@@ -135,7 +97,7 @@ void Latency(Subject& subject, const Far& far, int rounds, Figures& figures) {
 Figures Measure(Subject& subject, const std::filesystem::path& devices,
                 double idleSeconds, int rounds) {
   Figures figures;
-  Far far(devices);
+  Far far(devices, kFirstPort);
   subject.Open(far.Names());
   figures.mbps32 = Throughput(subject, far, 32, 1 << 20);
   figures.mbps4k = Throughput(subject, far, 4096, 16 << 20);
@@ -166,11 +128,13 @@ int Main(int argc, char** argv) {
   double idleSeconds = 10;
   int rounds = 1000;
   int passes = 3;
+  std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--idle-seconds") == 0)
       idleSeconds = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--passes") == 0) passes = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
   }
   char pattern[] = "/tmp/dov-bench-XXXXXX";
   const std::filesystem::path prefix = ::mkdtemp(pattern);
@@ -180,11 +144,15 @@ int Main(int argc, char** argv) {
   std::vector<std::unique_ptr<Subject>> subjects;
   subjects.push_back(MakeRawSubject());
   subjects.push_back(MakeBackendSubject());
-  subjects.push_back(MakeComponentSubject());
+  subjects.push_back(MakeComponentSubject(cport::smThreadSync));
+  subjects.push_back(MakeComponentSubject(cport::smNone));
   subjects.push_back(MakeQtSubject());
   subjects.push_back(MakeAsioSubject());
+  if (!only.empty()) {
+    std::erase_if(subjects, [&](const auto& s) { return s->Name() != only; });
+  }
 
-  std::printf("%-14s %12s %12s %14s %14s %14s\n", "", "32 B MB/s", "4 KiB MB/s",
+  std::printf("%-16s %12s %12s %14s %14s %14s\n", "", "32 B MB/s", "4 KiB MB/s",
               "latency p50 us", "latency p99 us", "idle CPU ms");
   std::map<std::string, Figures> all;
   std::map<std::string, std::string> failed;
@@ -205,31 +173,32 @@ int Main(int argc, char** argv) {
   }
   for (auto& subject : subjects) {
     if (failed.count(subject->Name())) {
-      std::printf("%-14s failed: %s\n", subject->Name().c_str(),
+      std::printf("%-16s failed: %s\n", subject->Name().c_str(),
                   failed[subject->Name()].c_str());
       continue;
     }
     const Figures& f = all[subject->Name()];
-    std::printf("%-14s %12.2f %12.2f %14.1f %14.1f %14.2f\n",
+    std::printf("%-16s %12.2f %12.2f %14.1f %14.1f %14.2f\n",
                 subject->Name().c_str(), f.mbps32, f.mbps4k, f.latencyMedianUs,
                 f.latencyP99Us, f.idleCpuMs);
     std::fflush(stdout);
   }
-  std::filesystem::remove_all(prefix);
 
   // Throughput as the reference's rate over ours (above 1: we are slower),
   // latency as ours over the reference's.
   std::printf("\nratios (>1 means slower than the reference)\n");
-  for (const char* ours : {"TComPort", "comm backend"}) {
+  for (const char* ours : {"TComPort", "TComPort nosync", "comm backend"}) {
     for (const char* reference : {"raw termios", "QSerialPort", "Boost.Asio"}) {
       if (!all.count(ours) || !all.count(reference)) continue;
       const Figures& a = all[ours];
       const Figures& b = all[reference];
-      std::printf("%-12s vs %-12s  32 B %.2f  4 KiB %.2f  latency %.2f\n", ours,
+      std::printf("%-15s vs %-12s  32 B %.2f  4 KiB %.2f  latency %.2f\n", ours,
                   reference, b.mbps32 / a.mbps32, b.mbps4k / a.mbps4k,
                   a.latencyMedianUs / b.latencyMedianUs);
     }
   }
+  if (only.empty()) RunManyPorts(prefix / "dosdevices", passes, idleSeconds);
+  std::filesystem::remove_all(prefix);
   return 0;
 }
 

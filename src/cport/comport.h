@@ -269,7 +269,8 @@ class TCustomComPort : public fw::TComponent {
   std::int32_t Issue(TOperationKind kind, void* Buffer, std::int32_t Count,
                      TAsync& async);
   // A blocking transfer: issues with a record of its own, waits, releases.
-  std::int32_t RunBlocking(const std::function<void(PAsync&)>& issue);
+  template <class IssueFn>
+  std::int32_t RunBlocking(const IssueFn& issue);
   void ReportLine(TComSignal signal,
                   const TComSignalEvent& (TComLink::*linkEvent)() const,
                   void (TCustomComPort::*fire)(bool));

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 #include "cport/comport.h"
 #include "framework/text.h"
@@ -56,8 +57,8 @@ std::int32_t TCustomComPort::WriteAsync(const void* Buffer, std::int32_t Count,
   async.Kind = okWrite;
   // The driver writes from the record's own copy, so the caller's buffer
   // need not outlive the call.
-  async.Data =
-      std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(Count));
+  async.Data = std::make_unique_for_overwrite<std::uint8_t[]>(
+      static_cast<std::size_t>(Count));
   if (Count > 0)
     std::memcpy(async.Data.get(), Buffer, static_cast<std::size_t>(Count));
   async.Size = Count;
@@ -144,8 +145,8 @@ bool TCustomComPort::IsAsyncCompleted(PAsync AsyncPtr) {
   return false;
 }
 
-std::int32_t TCustomComPort::RunBlocking(
-    const std::function<void(PAsync&)>& issue) {
+template <class IssueFn>
+std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue) {
   ScopedAsync async;
   try {
     issue(async.Ptr());

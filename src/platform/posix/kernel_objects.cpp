@@ -1,14 +1,29 @@
 #include "platform/posix/kernel_objects.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <unordered_map>
 
 namespace comm::posix {
 namespace {
 
-struct Table {
+// The table is split into shards by handle value, each with its own lock,
+// so that the ports' threads, each making and closing handles of its own,
+// seldom meet on one lock.
+constexpr std::size_t kShards = 16;
+constexpr Handle kHandleStep = 4;
+
+struct Shard {
   std::mutex lock;
   std::unordered_map<Handle, std::shared_ptr<KernelObject>> objects;
-  Handle next = 0x1000;
+};
+
+struct Table {
+  std::array<Shard, kShards> shards;
+  std::atomic<Handle> next{0x1000};
+
+  Shard& For(Handle h) { return shards[(h / kHandleStep) % kShards]; }
 };
 
 Table& TheTable() {
@@ -20,52 +35,76 @@ thread_local std::uint32_t tLastError = 0;
 
 }  // namespace
 
-std::mutex& WaitLock() {
-  static std::mutex lock;
-  return lock;
+void Waiter::Wake() {
+  {
+    std::lock_guard guard(lock_);
+    signalled_ = true;
+  }
+  // Outside the waiter's lock, so the woken thread does not block on it.
+  // The waker holds the lock of an object the waiter is registered with,
+  // and the waiter cannot leave its wait without that lock: it is alive.
+  woken_.notify_one();
 }
 
-std::condition_variable& WaitCondition() {
-  static std::condition_variable condition;
-  return condition;
+bool Waiter::Sleep(
+    std::optional<std::chrono::steady_clock::time_point> deadline) {
+  std::unique_lock lock(lock_);
+  bool woken = true;
+  if (deadline) {
+    woken = woken_.wait_until(lock, *deadline, [this] { return signalled_; });
+  } else {
+    woken_.wait(lock, [this] { return signalled_; });
+  }
+  signalled_ = false;
+  return woken;
+}
+
+void Waitable::RemoveWaiter(Waiter* waiter) {
+  auto it = std::find(waiters_.begin(), waiters_.end(), waiter);
+  if (it != waiters_.end()) {
+    *it = waiters_.back();
+    waiters_.pop_back();
+  }
+}
+
+void Waitable::WakeWaiters() {
+  for (Waiter* waiter : waiters_) waiter->Wake();
 }
 
 void Event::Set() {
-  {
-    std::lock_guard guard(WaitLock());
-    signalled_ = true;
-  }
-  WaitCondition().notify_all();
+  std::lock_guard guard(Lock());
+  signalled_ = true;
+  WakeWaiters();
 }
 
 void Event::Reset() {
-  std::lock_guard guard(WaitLock());
+  std::lock_guard guard(Lock());
   signalled_ = false;
 }
 
 Handle Register(std::shared_ptr<KernelObject> object) {
   Table& table = TheTable();
-  std::lock_guard guard(table.lock);
-  Handle h = table.next;
-  table.next += 4;
-  table.objects.emplace(h, std::move(object));
+  const Handle h = table.next.fetch_add(kHandleStep);
+  Shard& shard = table.For(h);
+  std::lock_guard guard(shard.lock);
+  shard.objects.emplace(h, std::move(object));
   return h;
 }
 
 std::shared_ptr<KernelObject> Lookup(Handle h) {
-  Table& table = TheTable();
-  std::lock_guard guard(table.lock);
-  auto it = table.objects.find(h);
-  return it == table.objects.end() ? nullptr : it->second;
+  Shard& shard = TheTable().For(h);
+  std::lock_guard guard(shard.lock);
+  auto it = shard.objects.find(h);
+  return it == shard.objects.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<KernelObject> Unregister(Handle h) {
-  Table& table = TheTable();
-  std::lock_guard guard(table.lock);
-  auto it = table.objects.find(h);
-  if (it == table.objects.end()) return nullptr;
+  Shard& shard = TheTable().For(h);
+  std::lock_guard guard(shard.lock);
+  auto it = shard.objects.find(h);
+  if (it == shard.objects.end()) return nullptr;
   std::shared_ptr<KernelObject> object = std::move(it->second);
-  table.objects.erase(it);
+  shard.objects.erase(it);
   return object;
 }
 

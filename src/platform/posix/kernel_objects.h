@@ -1,41 +1,90 @@
 // Handles on POSIX: one process-wide table of the objects that Win32 would
 // keep in the kernel (events, threads, devices). Handle values are never
 // reused, so a stale handle fails as invalid instead of reaching a new object.
+//
+// Every waitable object has its own lock and its own list of the threads
+// waiting on it: a state change wakes only the threads that wait on that
+// object, never those of another port.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "platform/comm_api.h"
 
 namespace comm::posix {
 
+enum class ObjectKind : std::uint8_t { kEvent, kThread, kDevice };
+
 class KernelObject {
  public:
+  explicit KernelObject(ObjectKind kind) : kind_(kind) {}
   virtual ~KernelObject() = default;
+  KernelObject(const KernelObject&) = delete;
+  KernelObject& operator=(const KernelObject&) = delete;
+
+  ObjectKind Kind() const { return kind_; }
   // Runs once, when the last handle to the object is closed.
   virtual void OnClose() {}
+
+ private:
+  const ObjectKind kind_;
 };
 
-// The one lock that guards the state of every waitable object, and the
-// condition on which every wait sleeps. A state change notifies all waiters;
-// each re-checks its own objects.
-std::mutex& WaitLock();
-std::condition_variable& WaitCondition();
+// A thread blocked in a wait, woken by any object it is registered with.
+class Waiter {
+ public:
+  // Marks the waiter as woken and wakes its thread if it sleeps.
+  void Wake();
+  // Sleeps until woken or until `deadline` passes; returns false on the
+  // deadline. Clears the woken mark before it returns.
+  bool Sleep(std::optional<std::chrono::steady_clock::time_point> deadline);
+
+ private:
+  std::mutex lock_;
+  std::condition_variable woken_;
+  bool signalled_ = false;
+};
 
 class Waitable : public KernelObject {
  public:
-  // Both with WaitLock() held.
+  using KernelObject::KernelObject;
+  static bool IsKind(ObjectKind kind) {
+    return kind == ObjectKind::kEvent || kind == ObjectKind::kThread;
+  }
+
+  // Guards the object's state and its waiters.
+  std::mutex& Lock() const { return lock_; }
+  // Both with Lock() held.
   virtual bool IsSignalled() const = 0;
   // Called on the object that satisfied a wait (an auto-reset event resets).
   virtual void Acquire() {}
+  // Both with Lock() held.
+  void AddWaiter(Waiter* waiter) { waiters_.push_back(waiter); }
+  void RemoveWaiter(Waiter* waiter);
+
+ protected:
+  // With Lock() held, after a change that may satisfy a wait.
+  void WakeWaiters();
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<Waiter*> waiters_;
 };
 
 class Event final : public Waitable {
  public:
   Event(bool manualReset, bool initialState)
-      : manualReset_(manualReset), signalled_(initialState) {}
+      : Waitable(ObjectKind::kEvent),
+        manualReset_(manualReset),
+        signalled_(initialState) {}
+  static bool IsKind(ObjectKind kind) { return kind == ObjectKind::kEvent; }
+
   void Set();
   void Reset();
   bool IsSignalled() const override { return signalled_; }
@@ -53,9 +102,12 @@ std::shared_ptr<KernelObject> Lookup(Handle h);
 // Removes the handle; returns the object, or null for an unknown handle.
 std::shared_ptr<KernelObject> Unregister(Handle h);
 
+// The object behind `h` when it is of type T, else null.
 template <class T>
 std::shared_ptr<T> LookupAs(Handle h) {
-  return std::dynamic_pointer_cast<T>(Lookup(h));
+  std::shared_ptr<KernelObject> object = Lookup(h);
+  if (!object || !T::IsKind(object->Kind())) return nullptr;
+  return std::static_pointer_cast<T>(std::move(object));
 }
 
 // The calling thread's last error.

@@ -3,8 +3,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -22,7 +27,10 @@ using posix::Waitable;
 class Thread final : public Waitable {
  public:
   explicit Thread(std::function<std::uint32_t()> body)
-      : body_(std::move(body)) {}
+      : Waitable(posix::ObjectKind::kThread), body_(std::move(body)) {}
+  static bool IsKind(posix::ObjectKind kind) {
+    return kind == posix::ObjectKind::kThread;
+  }
 
   ~Thread() override { Release(); }
 
@@ -32,22 +40,22 @@ class Thread final : public Waitable {
   }
 
   std::uint32_t Resume() {
-    std::lock_guard guard(posix::WaitLock());
+    std::lock_guard guard(Lock());
     std::uint32_t previous = resumed_ ? 0 : 1;
     resumed_ = true;
-    posix::WaitCondition().notify_all();
+    started_.notify_all();
     return previous;
   }
 
   // The kernel's id of the thread, once it has begun to run.
   pid_t Tid() {
-    std::unique_lock lock(posix::WaitLock());
-    posix::WaitCondition().wait(lock, [this] { return tid_ != 0; });
+    std::unique_lock lock(Lock());
+    started_.wait(lock, [this] { return tid_ != 0; });
     return tid_;
   }
 
   bool ExitCode(std::uint32_t* code) {
-    std::lock_guard guard(posix::WaitLock());
+    std::lock_guard guard(Lock());
     *code = ended_ ? exitCode_ : kStillActive;
     return true;
   }
@@ -58,18 +66,16 @@ class Thread final : public Waitable {
  private:
   void Run() {
     {
-      std::unique_lock lock(posix::WaitLock());
+      std::unique_lock lock(Lock());
       tid_ = static_cast<pid_t>(::syscall(SYS_gettid));
-      posix::WaitCondition().notify_all();
-      posix::WaitCondition().wait(lock, [this] { return resumed_; });
+      started_.notify_all();
+      started_.wait(lock, [this] { return resumed_; });
     }
     std::uint32_t code = body_();
-    {
-      std::lock_guard guard(posix::WaitLock());
-      exitCode_ = code;
-      ended_ = true;
-    }
-    posix::WaitCondition().notify_all();
+    std::lock_guard guard(Lock());
+    exitCode_ = code;
+    ended_ = true;
+    WakeWaiters();
   }
 
   // Joins an ended thread; lets a running one go on by itself, as closing a
@@ -78,7 +84,7 @@ class Thread final : public Waitable {
     if (!thread_.joinable()) return;
     bool ended;
     {
-      std::lock_guard guard(posix::WaitLock());
+      std::lock_guard guard(Lock());
       ended = ended_;
     }
     if (ended && thread_.get_id() != std::this_thread::get_id()) {
@@ -90,11 +96,112 @@ class Thread final : public Waitable {
 
   std::function<std::uint32_t()> body_;
   std::thread thread_;
+  // Its start and its resumption (both with Lock() held).
+  std::condition_variable started_;
   bool resumed_ = false;
   bool ended_ = false;
   pid_t tid_ = 0;
   std::uint32_t exitCode_ = 0;
 };
+
+// The objects of one wait. Each is locked only while it is checked (all of
+// them together, in one fixed order, so that a wait for all of them takes
+// them at one instant); in between the waiting thread sleeps on its own
+// waiter, registered with every object it waits on.
+class WaitSet {
+ public:
+  void Add(std::shared_ptr<Waitable> object) {
+    objects_[count_] = object.get();
+    if (count_ < kInline) {
+      held_[count_] = std::move(object);
+    } else {
+      heldMore_.push_back(std::move(object));
+    }
+    ++count_;
+  }
+
+  std::uint32_t Wait(
+      bool waitAll,
+      std::optional<std::chrono::steady_clock::time_point> deadline) {
+    SortLocks();
+    std::uint32_t result = kWaitTimeout;
+    {
+      Locked locked(*this);
+      if (TryAcquire(waitAll, &result)) return result;
+      if (deadline && *deadline <= std::chrono::steady_clock::now())
+        return result;
+      for (Waitable* object : unique()) object->AddWaiter(&tWaiter);
+    }
+    for (;;) {
+      const bool woken = tWaiter.Sleep(deadline);
+      Locked locked(*this);
+      if (TryAcquire(waitAll, &result) || !woken) {
+        for (Waitable* object : unique()) object->RemoveWaiter(&tWaiter);
+        return result;
+      }
+    }
+  }
+
+ private:
+  // Holds the lock of every object of the set while it lives.
+  class Locked {
+   public:
+    explicit Locked(WaitSet& set) : set_(set) {
+      for (Waitable* object : set_.unique()) object->Lock().lock();
+    }
+    ~Locked() {
+      for (Waitable* object : set_.unique()) object->Lock().unlock();
+    }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+   private:
+    WaitSet& set_;
+  };
+
+  std::span<Waitable* const> unique() const { return {order_.data(), unique_}; }
+
+  // The distinct objects, in the order their locks are taken.
+  void SortLocks() {
+    std::copy_n(objects_.begin(), count_, order_.begin());
+    std::sort(order_.begin(), order_.begin() + count_);
+    unique_ = static_cast<std::size_t>(
+        std::unique(order_.begin(), order_.begin() + count_) - order_.begin());
+  }
+
+  // With every lock held.
+  bool TryAcquire(bool waitAll, std::uint32_t* result) {
+    if (waitAll) {
+      for (std::uint32_t i = 0; i < count_; ++i)
+        if (!objects_[i]->IsSignalled()) return false;
+      for (Waitable* object : unique()) object->Acquire();
+      *result = kWaitObject0;
+      return true;
+    }
+    for (std::uint32_t i = 0; i < count_; ++i) {
+      if (objects_[i]->IsSignalled()) {
+        objects_[i]->Acquire();
+        *result = kWaitObject0 + i;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  static thread_local posix::Waiter tWaiter;
+
+  // Most waits are for one or two objects: those are held without an
+  // allocation.
+  static constexpr std::uint32_t kInline = 4;
+  std::array<std::shared_ptr<Waitable>, kInline> held_;
+  std::vector<std::shared_ptr<Waitable>> heldMore_;
+  std::array<Waitable*, kMaxWaitObjects> objects_;
+  std::array<Waitable*, kMaxWaitObjects> order_;
+  std::uint32_t count_ = 0;
+  std::size_t unique_ = 0;
+};
+
+thread_local posix::Waiter WaitSet::tWaiter;
 
 // Nice values nearest to the Win32 thread priorities.
 int NiceFor(int priority) {
@@ -169,42 +276,21 @@ std::uint32_t NativeSync::WaitForMultipleObjects(std::uint32_t count,
     posix::SetLastErrorValue(kErrorInvalidParameter);
     return kWaitFailed;
   }
-  std::vector<std::shared_ptr<Waitable>> objects;
+  WaitSet objects;
   for (std::uint32_t i = 0; i < count; ++i) {
     auto object = posix::LookupAs<Waitable>(handles[i]);
     if (!object) {
       posix::SetLastErrorValue(kErrorInvalidHandle);
       return kWaitFailed;
     }
-    objects.push_back(std::move(object));
+    objects.Add(std::move(object));
   }
-  std::uint32_t result = kWaitTimeout;
-  auto satisfied = [&] {
-    if (waitAll) {
-      for (auto& object : objects)
-        if (!object->IsSignalled()) return false;
-      for (auto& object : objects) object->Acquire();
-      result = kWaitObject0;
-      return true;
-    }
-    for (std::uint32_t i = 0; i < count; ++i) {
-      if (objects[i]->IsSignalled()) {
-        objects[i]->Acquire();
-        result = kWaitObject0 + i;
-        return true;
-      }
-    }
-    return false;
-  };
-  std::unique_lock lock(posix::WaitLock());
-  if (milliseconds == kInfinite) {
-    posix::WaitCondition().wait(lock, satisfied);
-  } else {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(milliseconds);
-    posix::WaitCondition().wait_until(lock, deadline, satisfied);
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  if (milliseconds != kInfinite) {
+    deadline = std::chrono::steady_clock::now() +
+               std::chrono::milliseconds(milliseconds);
   }
-  return result;
+  return objects.Wait(waitAll, deadline);
 }
 
 void NativeSync::Sleep(std::uint32_t milliseconds) {

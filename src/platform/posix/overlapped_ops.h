@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/comm_api.h"
 #include "platform/posix/kernel_objects.h"
@@ -31,13 +32,18 @@ inline std::uint32_t RecordStatus(Overlapped& ov) {
       std::atomic_ref(ov.Internal).load(std::memory_order_acquire));
 }
 
+// Events of ended operations, to be set once the device's lock is released:
+// a thread woken by one then does not run straight into that lock.
+using PendingSignals = std::vector<std::shared_ptr<Event>>;
+
 // The record and event of one operation. The record belongs to the caller
 // and may be freed as soon as its event is set, so Finish touches it first
 // and last; the event is kept alive here.
 class Completion {
  public:
-  Completion(Overlapped* ov, std::shared_ptr<Event> event)
-      : ov_(ov), event_(std::move(event)) {}
+  Completion(Overlapped* ov, std::shared_ptr<Event> event,
+             PendingSignals* signals)
+      : ov_(ov), event_(std::move(event)), signals_(signals) {}
 
   // Marks the record as running and clears its event.
   void Start() {
@@ -45,15 +51,17 @@ class Completion {
     ov_->InternalHigh = 0;
     if (event_) event_->Reset();
   }
+  // Fills in the record; its event is set with the device's pending ones.
   void Finish(std::uint32_t status, std::uint32_t count) {
     ov_->InternalHigh = count;
     std::atomic_ref(ov_->Internal).store(status, std::memory_order_release);
-    if (event_) event_->Set();
+    if (event_) signals_->push_back(event_);
   }
 
  private:
   Overlapped* ov_;
   std::shared_ptr<Event> event_;
+  PendingSignals* signals_;
 };
 
 // When a read ends, decided from the timeouts in force when it was issued.

@@ -98,7 +98,8 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path,
   return device;
 }
 
-SerialDevice::SerialDevice(Private, int fd, int wake) : fd_(fd), wake_(wake) {
+SerialDevice::SerialDevice(Private, int fd, int wake)
+    : KernelObject(ObjectKind::kDevice), fd_(fd), wake_(wake) {
   hasCounters_ = ReadLineCounters(fd_, &counters_);
   eventCounters_ = counters_;
   std::uint32_t lines = 0;
@@ -117,7 +118,7 @@ SerialDevice::~SerialDevice() {
 
 void SerialDevice::OnClose() {
   {
-    Lock lock(mutex_);
+    Lock lock(*this);
     if (closed_) return;
     closed_ = true;
     stopping_ = true;
@@ -127,6 +128,33 @@ void SerialDevice::OnClose() {
   lineWatch_.Stop();
   if (thread_.joinable()) thread_.join();
   claim_.Release();
+}
+
+SerialDevice::Lock::Lock(SerialDevice& device)
+    : device_(device), held_(device.mutex_) {}
+
+SerialDevice::Lock::~Lock() {
+  if (held_.owns_lock()) unlock();
+}
+
+void SerialDevice::Lock::unlock() {
+  // Two lists take turns, so that neither allocates once it has grown.
+  thread_local PendingSignals tSignals;
+  tSignals.swap(device_.signals_);
+  if (tSignals.empty()) {
+    held_.unlock();
+    return;
+  }
+  ++device_.signalling_;
+  held_.unlock();
+  for (const auto& event : tSignals) event->Set();
+  tSignals.clear();
+  if (--device_.signalling_ == 0) device_.signalling_.notify_all();
+}
+
+void SerialDevice::Lock::SignalNow() {
+  for (const auto& event : device_.signals_) event->Set();
+  device_.signals_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -139,7 +167,7 @@ std::uint32_t SerialDevice::CheckOpen() const {
 
 std::uint32_t SerialDevice::Setup(std::uint32_t inQueue,
                                   std::uint32_t outQueue) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   if (inQueue > kMaxQueue || outQueue > kMaxQueue)
     return kErrorInvalidParameter;
@@ -153,7 +181,7 @@ std::uint32_t SerialDevice::Setup(std::uint32_t inQueue,
 }
 
 std::uint32_t SerialDevice::SetState(const Dcb& dcb) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   if (int error = terminal::CheckDcb(dcb))
     return static_cast<std::uint32_t>(error);
@@ -187,14 +215,14 @@ std::uint32_t SerialDevice::SetState(const Dcb& dcb) {
 }
 
 std::uint32_t SerialDevice::SetTimeouts(const CommTimeouts& timeouts) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   timeouts_ = timeouts;
   return 0;
 }
 
 std::uint32_t SerialDevice::SetMask(std::uint32_t mask) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   if ((mask & ~kAllEvents) != 0) return kErrorInvalidParameter;
   mask_ = mask;
@@ -225,9 +253,12 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
       event = LookupAs<Event>(ov->hEvent);
       if (!event) return kErrorInvalidHandle;
     }
-    Lock lock(mutex_);
+    Lock lock(*this);
     if (closed_) return kErrorInvalidHandle;
-    std::uint32_t status = issue(Completion(ov, std::move(event)));
+    // The record may be one whose last operation was seen ended before its
+    // event was set: that set must land before this operation clears it.
+    for (int n; (n = signalling_.load()) != 0;) signalling_.wait(n);
+    std::uint32_t status = issue(Completion(ov, std::move(event), &signals_));
     // Finished at once: the record holds the outcome.
     if (status == 0) {
       status = static_cast<std::uint32_t>(ov->Internal);
@@ -238,11 +269,12 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
   }
   // A call without a record waits for its own.
   Overlapped own{};
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (closed_) return kErrorInvalidHandle;
-  std::uint32_t status = issue(Completion(&own, nullptr));
+  std::uint32_t status = issue(Completion(&own, nullptr, &signals_));
   if (status == kErrorIoPending || status == 0) {
-    finished_.wait(lock, [&] { return own.Internal != kStatusPending; });
+    lock.SignalNow();
+    finished_.wait(lock.Held(), [&] { return own.Internal != kStatusPending; });
     status = static_cast<std::uint32_t>(own.Internal);
   }
   if (count != nullptr) *count = static_cast<std::uint32_t>(own.InternalHigh);
@@ -309,9 +341,10 @@ std::uint32_t SerialDevice::WaitEvent(std::uint32_t* mask, Overlapped* ov) {
 
 std::uint32_t SerialDevice::Result(Overlapped* ov, std::uint32_t* transferred,
                                    bool wait) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (wait) {
-    finished_.wait(lock, [&] { return ov->Internal != kStatusPending; });
+    lock.SignalNow();
+    finished_.wait(lock.Held(), [&] { return ov->Internal != kStatusPending; });
   }
   if (ov->Internal == kStatusPending) return kErrorIoIncomplete;
   if (transferred != nullptr) {
@@ -324,7 +357,7 @@ std::uint32_t SerialDevice::Result(Overlapped* ov, std::uint32_t* transferred,
 // Status and line control.
 
 std::uint32_t SerialDevice::ClearError(std::uint32_t* errors, ComStat* stat) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   PumpInput(Clock::now());
   if (errors != nullptr) *errors = LineErrors();
@@ -349,7 +382,7 @@ std::uint32_t SerialDevice::ClearError(std::uint32_t* errors, ComStat* stat) {
 }
 
 std::uint32_t SerialDevice::ModemStatus(std::uint32_t* status) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   *status = 0;
   // A device without modem lines has every line off.
@@ -358,7 +391,7 @@ std::uint32_t SerialDevice::ModemStatus(std::uint32_t* status) {
 }
 
 std::uint32_t SerialDevice::Escape(std::uint32_t function) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   auto lines = [&](unsigned long request, int bits) -> std::uint32_t {
     return ::ioctl(fd_, request, &bits) == 0 ? 0 : Errno();
@@ -392,7 +425,7 @@ std::uint32_t SerialDevice::Escape(std::uint32_t function) {
 }
 
 std::uint32_t SerialDevice::TransmitChar(std::uint8_t ch) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   // One character may wait for room at a time, as on Windows.
   if (txChar_) return kErrorAccessDenied;
@@ -409,7 +442,7 @@ std::uint32_t SerialDevice::TransmitChar(std::uint8_t ch) {
 }
 
 std::uint32_t SerialDevice::Purge(std::uint32_t flags) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (closed_) return kErrorInvalidHandle;
   if ((flags & ~kPurgeAll) != 0) return kErrorInvalidParameter;
   if (flags & kPurgeTxAbort) {
@@ -483,7 +516,7 @@ int SerialDevice::PollTimeout(Clock::time_point now) const {
 }
 
 void SerialDevice::Run() {
-  Lock lock(mutex_);
+  Lock lock(*this);
   while (!stopping_) {
     short events = 0;
     if (WantsInput()) events |= POLLIN;
@@ -747,7 +780,7 @@ std::uint32_t SerialDevice::LineErrors() {
 }
 
 void SerialDevice::OnLineChange(std::uint32_t events) {
-  Lock lock(mutex_);
+  Lock lock(*this);
   if (!closed_) Raise(events);
 }
 

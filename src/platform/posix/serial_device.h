@@ -7,6 +7,7 @@
 // goes on in the background, or an error number.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,6 +36,7 @@ class SerialDevice final : public KernelObject {
                                             bool exclusive,
                                             std::uint32_t* error);
   ~SerialDevice() override;
+  static bool IsKind(ObjectKind kind) { return kind == ObjectKind::kDevice; }
   void OnClose() override;
 
   std::uint32_t Setup(std::uint32_t inQueue, std::uint32_t outQueue);
@@ -58,7 +60,25 @@ class SerialDevice final : public KernelObject {
   SerialDevice(Private, int fd, int wake);
 
  private:
-  using Lock = std::unique_lock<std::mutex>;
+  // Holds the device's lock. Releasing it sets the events of the
+  // operations that ended while it was held.
+  class Lock {
+   public:
+    explicit Lock(SerialDevice& device);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void lock() { held_.lock(); }
+    void unlock();
+    // Sets the pending events now, with the lock still held (before a wait
+    // that releases it only for a while).
+    void SignalNow();
+    std::unique_lock<std::mutex>& Held() { return held_; }
+
+   private:
+    SerialDevice& device_;
+    std::unique_lock<std::mutex> held_;
+  };
 
   // Issues an operation with a caller's record, or, without one, with a
   // private record and waits for it (a synchronous call).
@@ -96,6 +116,9 @@ class SerialDevice final : public KernelObject {
   bool hasModemLines_ = false;
 
   mutable std::mutex mutex_;
+  PendingSignals signals_;  // guarded by mutex_
+  // Lists of events being set after the lock was released.
+  std::atomic<int> signalling_{0};
   std::condition_variable finished_;
   bool closed_ = false;
   bool stopping_ = false;

@@ -1,8 +1,8 @@
 // Events, waits and threads on Windows: kernel32 itself.
 #include <windows.h>
 
+#include <array>
 #include <memory>
-#include <vector>
 
 #include "platform/native_sync.h"
 
@@ -44,8 +44,10 @@ std::uint32_t NativeSync::WaitForMultipleObjects(std::uint32_t count,
                                                  const Handle* handles,
                                                  bool waitAll,
                                                  std::uint32_t milliseconds) {
-  std::vector<HANDLE> native(count);
-  for (std::uint32_t i = 0; i < count; ++i) native[i] = H(handles[i]);
+  // Counts above the limit fail in kernel32 itself, before reading them.
+  std::array<HANDLE, kMaxWaitObjects> native{};
+  for (std::uint32_t i = 0; i < count && i < kMaxWaitObjects; ++i)
+    native[i] = H(handles[i]);
   return ::WaitForMultipleObjects(count, native.data(), waitAll, milliseconds);
 }
 
