@@ -52,7 +52,7 @@ std::string ReadFile(const fs::path& path) {
 
 Process::Process(const std::string& program,
                  const std::vector<std::string>& args, const fs::path& prefix,
-                 const fs::path& output)
+                 const fs::path& output, bool preloaded)
     : stdout_(output.string() + ".out"), stderr_(output.string() + ".err") {
   std::vector<std::string> strings{program};
   strings.insert(strings.end(), args.begin(), args.end());
@@ -63,7 +63,10 @@ Process::Process(const std::string& program,
   std::string wineprefix = "WINEPREFIX=" + prefix.string();
   std::vector<char*> env{wineprefix.data()};
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::string_view(*e).rfind("WINEPREFIX=", 0) != 0) env.push_back(*e);
+    const std::string_view entry(*e);
+    if (entry.starts_with("WINEPREFIX=")) continue;
+    if (!preloaded && entry.starts_with("LD_PRELOAD=")) continue;
+    env.push_back(*e);
   }
   env.push_back(nullptr);
 
@@ -117,12 +120,7 @@ void Process::Interrupt() {
   if (Running()) ::kill(pid_, SIGINT);
 }
 
-// Host and simulated device share this machine's two cores (a virtual
-// machine's, in CI): the kernel's hand-over of a write to the device has been
-// seen up to about 4.5 ms late here, which makes the next pause look that
-// much shorter. The simulator allows for that much lateness, with room; a
-// host that gains on the minimums over several pauses still fails.
-constexpr const char* kDeliveryJitterMs = "8";
+const char* HostWriteRecord() { return std::getenv("DOV_WRITE_LOG"); }
 
 Simulator::Simulator(const TempPrefix& prefix, int port,
                      const std::vector<std::string>& options)
@@ -139,13 +137,15 @@ Simulator::Simulator(const TempPrefix& prefix, int port,
                                           "--report",
                                           report_.string(),
                                           "--timeout",
-                                          "120",
-                                          "--delivery-jitter",
-                                          kDeliveryJitterMs};
+                                          "120"};
+            if (HostWriteRecord()) {
+              args.insert(args.end(), {"--host-writes", HostWriteRecord()});
+            }
             args.insert(args.end(), options.begin(), options.end());
             return args;
           }(),
-          prefix.Path(), prefix.Path() / ("devsim" + std::to_string(port))) {}
+          prefix.Path(), prefix.Path() / ("devsim" + std::to_string(port)),
+          false) {}
 
 bool Simulator::WaitReady(milliseconds timeout) {
   return WaitFor([this] { return fs::exists(ready_); }, timeout);

@@ -36,9 +36,11 @@ std::vector<Write> ReconstructWrites(std::span<const Chunk> chunks,
   return writes;
 }
 
-Gap GapBefore(std::size_t index, double previous_end_ms, const Write& write,
+}  // namespace
+
+Gap GapBefore(std::size_t index, double previous_end_ms, double first_ms,
               const Minimums& minimums) {
-  Gap gap{index, GapKind::kBeforeWrite, write.first_ms - previous_end_ms,
+  Gap gap{index, GapKind::kBeforeWrite, first_ms - previous_end_ms,
           minimums.before_write_ms};
   if (index == 0) {
     gap.kind = GapKind::kAfterBoot;
@@ -49,8 +51,6 @@ Gap GapBefore(std::size_t index, double previous_end_ms, const Write& write,
   }
   return gap;
 }
-
-}  // namespace
 
 Analysis AnalyseArrivals(double boot_ms, std::span<const Chunk> chunks,
                          const Minimums& minimums) {
@@ -70,7 +70,7 @@ Analysis AnalyseArrivals(double boot_ms, std::span<const Chunk> chunks,
   double latest_end_ms = boot_ms;  // the largest last_j - sum_j so far
   for (std::size_t i = 0; i < result.writes.size(); ++i) {
     const Write& write = result.writes[i];
-    const Gap gap = GapBefore(i, previous_end_ms, write, minimums);
+    const Gap gap = GapBefore(i, previous_end_ms, write.first_ms, minimums);
     minimums_ms += gap.minimum_ms;
     if (gap.Below()) {
       const bool inBound = write.first_ms - minimums_ms >=

@@ -71,6 +71,11 @@ struct Analysis {
   bool PacingOk() const { return below.empty() && odd_writes.empty(); }
 };
 
+// The pause in front of write `index` of the image, from the end of what came
+// before it to its first byte, with the minimum of its place in the stream.
+Gap GapBefore(std::size_t index, double previous_end_ms, double first_ms,
+              const Minimums& minimums);
+
 // boot_ms: arrival of the boot command's last byte. chunks: image bytes in
 // order of arrival, times not decreasing.
 Analysis AnalyseArrivals(double boot_ms, std::span<const Chunk> chunks,

@@ -16,6 +16,11 @@ const char* const kUsage =
     "  --report FILE      also write the JSON report to FILE\n"
     "  --timeout S        stop and report after S seconds\n"
     "  --ready-file FILE  create FILE while the link exists\n"
+    "  --host-writes FILE the host's record of its writes to the line\n"
+    "                     (\"<device> <entry ns> <return ns> <bytes>\" per\n"
+    "                     write(), CLOCK_MONOTONIC): it then judges the\n"
+    "                     pauses, each strictly above its minimum, and a\n"
+    "                     short gap at the device is a late delivery\n"
     "  --force            replace an existing comN link\n"
     "  --chatter          send bytes to the host every 50 ms and note how\n"
     "                     many it left unread by the end of the image\n"
@@ -109,6 +114,10 @@ std::optional<CommandLine> ParseCommandLine(
       const std::string* v = value();
       if (!v) return std::nullopt;
       cli.report_file = *v;
+    } else if (option == "--host-writes") {
+      const std::string* v = value();
+      if (!v) return std::nullopt;
+      config.host_writes = *v;
     } else if (option == "--ready-file") {
       const std::string* v = value();
       if (!v) return std::nullopt;

@@ -53,6 +53,26 @@ std::size_t PseudoTerminal::Send(std::span<const std::uint8_t> bytes) {
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
+std::string PseudoTerminal::LineSettings() const {
+  termios mode{};
+  if (!slave_.valid() || ::tcgetattr(slave_.get(), &mode) != 0) return "?";
+  std::string speed = "other speed";
+  if (::cfgetospeed(&mode) == B115200 && ::cfgetispeed(&mode) == B115200) {
+    speed = "115200";
+  }
+  const tcflag_t size = mode.c_cflag & CSIZE;
+  const char bits = size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+  const char parity = !(mode.c_cflag & PARENB)  ? 'N'
+                      : (mode.c_cflag & PARODD) ? 'O'
+                                                : 'E';
+  const char stop = (mode.c_cflag & CSTOPB) ? '2' : '1';
+  std::string flow;
+  if (mode.c_cflag & CRTSCTS) flow += " rts/cts";
+  if (mode.c_iflag & (IXON | IXOFF)) flow += " xon/xoff";
+  return speed + ' ' + bits + parity + stop + ", " +
+         (flow.empty() ? "no flow control" : "flow control:" + flow);
+}
+
 std::size_t PseudoTerminal::WaitingForHost() const {
   // The host and the simulator's own slave descriptor share the slave's
   // input queue, so its count is what the host has left unread.

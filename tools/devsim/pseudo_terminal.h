@@ -31,6 +31,10 @@ class PseudoTerminal {
   // it took.
   std::size_t Send(std::span<const std::uint8_t> bytes);
 
+  // The line as the host set it up, such as "115200 8N1, no flow control"
+  // (the speed, data bits, parity N/E/O, stop bits, then the flow control).
+  std::string LineSettings() const;
+
   // How many bytes sent to the host it has not read yet.
   std::size_t WaitingForHost() const;
 

@@ -86,6 +86,25 @@ std::string KindSummary(const Analysis& analysis, GapKind kind) {
          " ms";
 }
 
+// The host's record as top-level fields; null ones without a record.
+std::string HostJson(const std::optional<HostPacing>& host) {
+  std::ostringstream out;
+  const auto number = [](std::size_t n) { return std::to_string(n); };
+  out << "  \"host_writes\": " << (host ? number(host->writes) : "null")
+      << ",\n"
+      << "  \"host_record_complete\": "
+      << (host ? (host->complete ? "true" : "false") : "null") << ",\n"
+      << "  \"host_smallest_margin_ms\": "
+      << (host && host->smallest_margin_ms ? Ms(*host->smallest_margin_ms)
+                                           : "null")
+      << ",\n"
+      << "  \"host_below_minimum\": "
+      << (host ? JsonList(host->below, GapJson) : "null") << ",\n"
+      << "  \"host_merged_writes\": "
+      << (host ? JsonList(host->merged, number) : "null") << ",\n";
+  return out.str();
+}
+
 }  // namespace
 
 std::string FormatText(const Report& report) {
@@ -112,7 +131,27 @@ std::string FormatText(const Report& report) {
       << "smallest margin:  "
       << (a.smallest_margin_ms ? Ms(*a.smallest_margin_ms) + " ms" : "none")
       << '\n'
-      << "total time:       " << Ms(a.total_ms) << " ms\n";
+      << "total time:       " << Ms(a.total_ms) << " ms\n"
+      << "line settings:    " << (report.line.empty() ? "-" : report.line)
+      << (report.LineOk() ? "" : "  WRONG, expected " +
+                                     std::string(Report::kExpectedLine))
+      << '\n';
+  if (report.host) {
+    const HostPacing& h = *report.host;
+    out << "host's record:    " << h.writes << " writes after BootUp@"
+        << (h.complete ? "" : " (INCOMPLETE)") << ", smallest margin "
+        << (h.smallest_margin_ms ? Ms(*h.smallest_margin_ms) + " ms" : "none")
+        << '\n';
+    for (const Gap& gap : h.below) {
+      out << "HOST BELOW MINIMUM: write " << gap.write << " ("
+          << GapKindName(gap.kind) << ") " << Ms(gap.gap_ms)
+          << " ms <= " << Ms(gap.minimum_ms) << " ms\n";
+    }
+    for (const std::size_t at : h.merged) {
+      out << "HOST MERGED WRITES: a write() at byte " << at
+          << " ran across the end of a write\n";
+    }
+  }
   if (report.chatter_bytes_sent > 0) {
     out << "chatter sent:     " << report.chatter_bytes_sent << " bytes\n"
         << "chatter in update: " << report.chatter_sent_in_update
@@ -127,7 +166,7 @@ std::string FormatText(const Report& report) {
   for (const Gap& gap : a.late_deliveries) {
     out << "LATE DELIVERY:    write " << gap.write << " ("
         << GapKindName(gap.kind) << ") " << Ms(gap.gap_ms) << " ms < "
-        << Ms(gap.minimum_ms) << " ms, made up by the pause before\n";
+        << Ms(gap.minimum_ms) << " ms, delivered late\n";
   }
   for (const std::size_t i : a.odd_writes) {
     out << "ODD WRITE SIZE:   write " << i << " has " << a.writes[i].size
@@ -171,6 +210,9 @@ std::string FormatJson(const Report& report) {
       << ",\n"
       << "  \"chatter_unread_at_image_end\": "
       << report.chatter_unread_at_image_end << ",\n"
+      << "  \"line\": " << JsonString(report.line) << ",\n"
+      << "  \"line_ok\": " << (report.LineOk() ? "true" : "false") << ",\n"
+      << HostJson(report.host)
       << "  \"below_minimum\": " << JsonList(a.below, GapJson) << ",\n"
       << "  \"late_deliveries\": " << JsonList(a.late_deliveries, GapJson)
       << ",\n"

@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <string>
 
+#include <optional>
+
 #include "gap_analysis.h"
+#include "host_writes.h"
 
 namespace devsim {
 
@@ -31,13 +34,23 @@ struct Report {
   // capacity).
   std::size_t chatter_sent_in_update = 0;
   std::size_t chatter_unread_at_image_end = 0;
+  // The line settings when the boot command arrived.
+  std::string line;
   Minimums minimums;
   Analysis analysis;
+  // The host's own record of its writes, when one was asked for: it then
+  // judges the pauses, and the device-side gaps only show the line.
+  std::optional<HostPacing> host;
 
-  // The update reached the device whole and correctly paced.
+  bool LineOk() const { return line == kExpectedLine; }
+  // The update reached the device whole, on the right line settings and
+  // correctly paced.
   bool Passed() const {
-    return boot == BootState::kReceived && intact && analysis.PacingOk();
+    return boot == BootState::kReceived && intact && LineOk() &&
+           analysis.PacingOk() && (!host || host->Ok());
   }
+
+  static constexpr const char* kExpectedLine = "115200 8N1, no flow control";
 };
 
 std::string FormatText(const Report& report);

@@ -142,6 +142,7 @@ void Simulator::Feed(std::span<const std::uint8_t> bytes, double time_ms) {
     }
     if (boot_matched_ < kBootCommand.size()) continue;
     boot_ms_ = time_ms;
+    line_at_boot_ = pty_.LineSettings();
     if (config_.refuse_boot) {
       state_ = State::kRefused;
       return;
@@ -211,10 +212,24 @@ Report Simulator::MakeReport(EndReason end) const {
     report.chatter_unread_at_image_end = chatter_unread_at_image_;
   }
   report.minimums = config_.minimums;
+  report.line = line_at_boot_;
   if (report.boot == BootState::kReceived) {
     report.analysis = AnalyseArrivals(boot_ms_, chunks_, config_.minimums);
+    if (!config_.host_writes.empty()) {
+      report.host = JudgeHostWrites();
+      ExplainWithHostRecord(report.analysis, *report.host);
+    }
   }
   return report;
+}
+
+HostPacing Simulator::JudgeHostWrites() const {
+  const auto since_ns = static_cast<long long>(start_s_ * 1e9);
+  const auto writes =
+      ReadHostWrites(config_.host_writes, pty_.SlavePath(), since_ns);
+  if (!writes) return {};  // no record: incomplete, so not passed
+  return AnalyseHostWrites(*writes, config_.minimums, kBootCommand.size(),
+                           config_.image.size());
 }
 
 }  // namespace devsim

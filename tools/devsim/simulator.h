@@ -13,6 +13,7 @@
 
 #include "dos_device_link.h"
 #include "gap_analysis.h"
+#include "host_writes.h"
 #include "pseudo_terminal.h"
 #include "report.h"
 #include "unique_fd.h"
@@ -30,6 +31,7 @@ struct SimulatorConfig {
   double appear_after_ms = 0;               // link only after this delay
   bool refuse_boot = false;                 // ignore the boot command
   std::filesystem::path ready_file;         // touched while the link exists
+  std::filesystem::path host_writes;        // the host's record of its writes
   std::span<const std::uint8_t> image;      // what the host should send
   Minimums minimums;
   double settle_ms = 500;  // keep listening after the last expected byte
@@ -70,6 +72,7 @@ class Simulator {
   void Unplug();
   void Chatter(double now_ms);
   Report MakeReport(EndReason end) const;
+  HostPacing JudgeHostWrites() const;
 
   SimulatorConfig config_;
   PseudoTerminal pty_;
@@ -83,6 +86,7 @@ class Simulator {
   bool reading_ = true;
   bool vanished_ = false;
   double boot_ms_ = 0;
+  std::string line_at_boot_;
   std::optional<double> settle_at_ms_;
   double next_chatter_ms_ = 0;
   std::size_t chatter_sent_ = 0;

@@ -3,9 +3,10 @@
 
 Maps a pseudo-terminal as COMn in the project's Wine prefix, runs the
 cross-compiled probe (dov_wine_comm_probe.exe) once per check, and plays and
-checks the far end from here. The probe runs with the ptymodem preload library
-(built here from ../shared/tools beside the repository) so that Wine can read
-the pseudo-terminal's modem lines and wait for its events.
+checks the far end from here. The probe runs with the project's
+pseudo-terminal preload library (tests/support/ptymodem, built by the Linux
+build) so that Wine can read the pseudo-terminal's modem lines and wait for
+its events.
 
 Exit codes: 0 all ran checks passed, 1 a check failed, 77 nothing could run
 (no Windows build).
@@ -17,7 +18,6 @@ import select
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 SKIP = 77
@@ -226,17 +226,6 @@ def check_events(runner, far):
                f"probe said {said!r}")
 
 
-def build_preload(repo, workdir):
-    source = os.path.normpath(
-        os.path.join(repo, "..", "shared", "tools", "ptymodem", "ptymodem.c"))
-    if not os.path.exists(source):
-        sys.exit(f"FAIL: {source} is missing (shared/ must sit beside the repository)")
-    library = os.path.join(workdir, "libptymodem.so")
-    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", library, source, "-ldl"],
-                   check=True)
-    return library
-
-
 def free_port(devices):
     for port in range(250, 100, -1):
         if not os.path.lexists(os.path.join(devices, f"com{port}")):
@@ -247,6 +236,8 @@ def free_port(devices):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--repo", required=True)
+    parser.add_argument("--preload", required=True,
+                        help="the pseudo-terminal preload library")
     parser.add_argument("--windows-build",
                         default=os.environ.get("DOV_WINDOWS_BUILD"))
     args = parser.parse_args()
@@ -266,21 +257,23 @@ def main():
                             capture_output=True, text=True,
                             check=True).stdout.strip()
     devices = os.path.join(prefix, "dosdevices")
-    with tempfile.TemporaryDirectory() as workdir:
-        preload = build_preload(repo, workdir)
-        checks = [check_open, check_exclusive, check_settings, check_write,
-                  check_read, check_purge, check_events]
-        port = free_port(devices)
-        link = os.path.join(devices, f"com{port}")
-        far = Far()
-        os.symlink(far.slave_path, link)
-        try:
-            runner = Runner(repo, exe, preload, prefix, port)
-            for check in checks:
-                far.drain()
-                check(runner, far)
-        finally:
-            os.unlink(link)
+    preload = os.path.abspath(args.preload)
+    if not os.path.exists(preload):
+        print(f"FAIL: no preload library at {preload}")
+        return 1
+    checks = [check_open, check_exclusive, check_settings, check_write,
+              check_read, check_purge, check_events]
+    port = free_port(devices)
+    link = os.path.join(devices, f"com{port}")
+    far = Far()
+    os.symlink(far.slave_path, link)
+    try:
+        runner = Runner(repo, exe, preload, prefix, port)
+        for check in checks:
+            far.drain()
+            check(runner, far)
+    finally:
+        os.unlink(link)
     r = runner.results
     print(f"{r['passed']} passed, {r['failed']} failed, {r['skipped']} skipped")
     return 1 if r["failed"] else 0
