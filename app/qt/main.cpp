@@ -7,7 +7,7 @@
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
-#include "updater/tick_counter.h"
+#include "updater/waiting_pause.h"
 
 int main(int argc, char** argv) {
   if (!comm::KeepStandardStreamsOpen()) return 1;
@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
   dov::TQtApplication application;
   application.SetTitle(dov::form4::kApplicationTitle);
 
-  dov::TSystemTickCounter ticks;
-  dov::TProcessMessagesIdle idle(application);
+  dov::TSteadyTickCounter ticks;
+  dov::TWaitingIdle idle(application, ticks);
   dov::TDeviceConsole tool;
   dov::TForm4View form4({ticks, idle, tool});
   application.SetMainWindow(&form4);

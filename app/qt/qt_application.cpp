@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QTimer>
 
+#include "framework/fine_wait.h"
 #include "framework/sent_message.h"
 #include "framework/synchronize.h"
 
@@ -40,6 +42,25 @@ bool TQtApplication::HandleMessage() {
   QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   RunQueued();
   return !Terminated();
+}
+
+void TQtApplication::WaitForMessages(
+    std::chrono::steady_clock::time_point deadline) {
+  using std::chrono::milliseconds;
+  // Qt's timers count whole milliseconds and may fire up to one late, so the
+  // timer ends the wait a millisecond early; the rest is a fine sleep.
+  const auto loop = std::chrono::floor<milliseconds>(
+                        deadline - std::chrono::steady_clock::now()) -
+                    milliseconds(1);
+  if (loop <= milliseconds(0)) {
+    fw::SleepUntil(deadline);
+    return;
+  }
+  QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);
+  timer.setSingleShot(true);
+  timer.start(loop);
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void TQtApplication::Run() { QApplication::exec(); }

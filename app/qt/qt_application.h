@@ -19,6 +19,9 @@ class TQtApplication : public fw::TApplication {
 
   void ProcessMessages() override;
   bool HandleMessage() override;
+  // Qt's event loop, woken by a timer just before the deadline (or by an
+  // event), then a fine sleep for the last fraction.
+  void WaitForMessages(std::chrono::steady_clock::time_point deadline) override;
   // Qt's event loop, until the last window closes or Terminate.
   void Run() override;
 

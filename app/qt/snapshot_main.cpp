@@ -9,7 +9,7 @@
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
-#include "updater/tick_counter.h"
+#include "updater/waiting_pause.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
   }
   QApplication qt(argc, argv);
   dov::TQtApplication application;
-  dov::TSystemTickCounter ticks;
-  dov::TProcessMessagesIdle idle(application);
+  dov::TSteadyTickCounter ticks;
+  dov::TWaitingIdle idle(application, ticks);
   dov::TDeviceConsole tool;
   dov::TForm4View form4({ticks, idle, tool});
   form4.show();

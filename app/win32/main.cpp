@@ -2,12 +2,13 @@
 #include <windows.h>
 // after windows.h
 #include <commctrl.h>
+#include <timeapi.h>
 
 #include "form4_window.h"
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
-#include "updater/tick_counter.h"
+#include "updater/waiting_pause.h"
 #include "win32_application.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -16,15 +17,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
+  // A plain waitable timer, where the system has no high-resolution one,
+  // then counts single milliseconds rather than the scheduler's 15.6 ms.
+  timeBeginPeriod(1);
   dov::TWin32Application application;
   application.SetTitle(dov::form4::kApplicationTitle);
 
-  dov::TSystemTickCounter ticks;
-  dov::TProcessMessagesIdle idle(application);
+  dov::TSteadyTickCounter ticks;
+  dov::TWaitingIdle idle(application, ticks);
   dov::TDeviceConsole tool;
   dov::TForm4Window form4({ticks, idle, tool});
   application.SetMainWindow(form4.Handle());
   form4.Show();
   application.Run();
+  timeEndPeriod(1);
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "framework/fine_wait.h"
 #include "framework/synchronize.h"
 
 namespace dov {
@@ -11,7 +12,18 @@ constexpr wchar_t kWindowClass[] = L"TApplication";
 
 LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
                                   LPARAM lParam) {
-  // WM_NULL only wakes the loop; the queued calls run once it is idle.
+  // WM_NULL is the wake-up for calls queued by other threads. They run here,
+  // where the message is dispatched, so they also run inside modal loops
+  // that know nothing of the queue (an error box, moving the window, a
+  // menu): a worker waiting for its call is never held up by them.
+  if (message == WM_NULL) {
+    try {
+      fw::CheckSynchronize();
+    } catch (...) {
+      fw::Application()->HandleException(std::current_exception());
+    }
+    return 0;
+  }
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -63,11 +75,16 @@ void TWin32Application::ProcessMessages() {
   fw::CheckSynchronize();
 }
 
+void TWin32Application::WaitForMessages(
+    std::chrono::steady_clock::time_point deadline) {
+  const HANDLE callsWaiting = reinterpret_cast<HANDLE>(fw::CallsWaitingEvent());
+  fw::WaitUntil(&callsWaiting, 1, QS_ALLINPUT, deadline);
+}
+
 bool TWin32Application::HandleMessage() {
-  if (!ProcessMessage()) {
-    // Out of messages: run the queued calls, then sleep until a message or
-    // a call arrives.
-    fw::CheckSynchronize();
+  // Out of messages: run the queued calls; sleep until a message or a call
+  // arrives only when there were none.
+  if (!ProcessMessage() && !fw::CheckSynchronize()) {
     const HANDLE callsWaiting =
         reinterpret_cast<HANDLE>(fw::CallsWaitingEvent());
     MsgWaitForMultipleObjects(1, &callsWaiting, FALSE, INFINITE, QS_ALLINPUT);

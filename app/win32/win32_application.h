@@ -1,7 +1,7 @@
 // The application on Win32: a hidden main window receives the WM_NULL that
-// wakes the UI thread for marshalled calls; the message loop runs queued
-// calls whenever it runs out of messages; exceptions are shown in a modal
-// error box.
+// wakes the UI thread for marshalled calls and runs them (in any message
+// loop, modal ones too); the message loop also runs queued calls whenever it
+// runs out of messages; exceptions are shown in a modal error box.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +19,9 @@ class TWin32Application : public fw::TApplication {
 
   void ProcessMessages() override;
   bool HandleMessage() override;
+  // MsgWaitForMultipleObjectsEx on the queue, the calls-waiting event and a
+  // fine timer set to the deadline.
+  void WaitForMessages(std::chrono::steady_clock::time_point deadline) override;
 
   // The dialog: keyboard navigation goes through it, and the error box is
   // modal to it.

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <string>
@@ -40,6 +41,11 @@ class TApplication : public TObject {
   // calls when there is nothing else. Returns false once Terminate was
   // called.
   virtual bool HandleMessage() = 0;
+  // Sleeps until a message or a queued call is waiting or until `deadline`
+  // (to the microsecond), whichever comes first; it may handle messages
+  // while it waits. Never spins.
+  virtual void WaitForMessages(
+      std::chrono::steady_clock::time_point deadline) = 0;
   // The message loop: HandleMessage until Terminate.
   virtual void Run();
   // Ends Run; any thread.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <utility>
 
+#include "framework/fine_wait.h"
 #include "framework/sent_message.h"
 #include "framework/synchronize.h"
 #include "platform/comm_api.h"
@@ -53,6 +54,18 @@ bool HeadlessApplication::WaitForWork(std::uint32_t milliseconds) {
     return true;
   }
   return wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), work);
+}
+
+void HeadlessApplication::WaitForMessages(
+    std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  auto work = [this] { return woken_ || !posted_.empty(); };
+  // The condition variable's own timeout is only as fine as the system's
+  // timer where it waits in whole milliseconds (Windows); the last of the
+  // pause then goes to the fine sleep.
+  if (wake_.wait_until(lock, deadline - kFineSleepSpan, work)) return;
+  lock.unlock();
+  SleepUntil(deadline);
 }
 
 bool HeadlessApplication::ProcessPending() {

@@ -30,6 +30,7 @@ class HeadlessApplication : public TApplication {
   // Blocks until a call, a sent message or a posted message is waiting, or
   // `milliseconds` have passed. Returns whether there is work.
   bool WaitForWork(std::uint32_t milliseconds);
+  void WaitForMessages(std::chrono::steady_clock::time_point deadline) override;
 
  protected:
   void OnWake() override;

@@ -1,12 +1,6 @@
 #include "updater/pump_delay.h"
 
-#include "framework/application.h"
-
 namespace dov {
-
-void TProcessMessagesIdle::Idle(std::uint32_t) {
-  application_.ProcessMessages();
-}
 
 void PumpDelay(std::int32_t Count, TTickCounter& ticks, TPauseIdle& idle) {
   const std::int64_t length =

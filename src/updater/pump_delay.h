@@ -7,10 +7,6 @@
 
 #include "updater/tick_counter.h"
 
-namespace fw {
-class TApplication;
-}
-
 namespace dov {
 
 // What a pause does between two reads of the tick counter. `remaining` is
@@ -19,19 +15,6 @@ class TPauseIdle {
  public:
   virtual ~TPauseIdle() = default;
   virtual void Idle(std::uint32_t remaining) = 0;
-};
-
-// The dialog's idle work: every pending message of the UI thread, so the
-// dialog repaints, input is handled and the port's notifications run. It
-// returns at once when nothing is pending: the pause spins.
-class TProcessMessagesIdle : public TPauseIdle {
- public:
-  explicit TProcessMessagesIdle(fw::TApplication& application)
-      : application_(application) {}
-  void Idle(std::uint32_t remaining) override;
-
- private:
-  fw::TApplication& application_;
 };
 
 // Returns once the counter has advanced by more than Count x 10 ms (in its

@@ -1,7 +1,7 @@
 // The tick counter that paces an update: 32 unsigned bits that wrap, so
-// intervals are unsigned differences. The dialog's counter counts single
-// milliseconds; a front end that does not spin may count finer, so that its
-// pauses end as soon as they are long enough.
+// intervals are unsigned differences. A counter counts at least single
+// milliseconds; the programs' counter counts microseconds, so that a pause
+// ends as soon as it is long enough.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +13,6 @@ class TTickCounter {
   virtual ~TTickCounter() = default;
   virtual std::uint32_t Ticks() = 0;
   virtual std::uint32_t TicksPerMillisecond() const { return 1; }
-};
-
-// The system's counter in single milliseconds (not a coarse scheduler tick):
-// a high-resolution monotonic clock truncated to 32 bits.
-class TSystemTickCounter : public TTickCounter {
- public:
-  std::uint32_t Ticks() override;
 };
 
 }  // namespace dov

@@ -69,28 +69,38 @@ TEST_P(HostWritesTest, Verdict) {
   EXPECT_EQ(pacing.complete, c.complete);
 }
 
+TEST(HostWrites, TotalRunsFromTheBootCommandToTheLastWrite) {
+  // Two blocks, pauses 1 ms over their minimums: 2001, six of 11 and one of
+  // 101, and the kernel's 0.1 ms for each of the 7 image writes before the
+  // last.
+  const auto pacing = AnalyseHostWrites(Record().Update(2, 1).writes(),
+                                        Minimums{}, kBoot, kImage);
+  EXPECT_NEAR(pacing.total_ms, 2001 + 6 * 11 + 101 + 7 * 0.1, 1e-6);
+}
+
 // The kernel took the first image write in two calls, 5 ms apart.
 std::vector<HostWrite> WithSplitWrite() {
   Record record;
   record.Write(kBoot).Pause(2000.01).Write(20).Pause(5).Write(12);
-  for (int w = 1; w < 8; ++w) record.Pause(w % 4 == 0 ? 100.01 : 10.01).Write(32);
+  for (int w = 1; w < 8; ++w)
+    record.Pause(w % 4 == 0 ? 100.01 : 10.01).Write(32);
   return record.writes();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Records, HostWritesTest,
-    testing::Values(
-        Case{"PacedAMicrosecondAbove", Record().Update(2, 0.001).writes(),
-             true, 0, 0, true},
-        Case{"PauseOfExactlyItsMinimum", Record().Update(2, 0).writes(),
-             false, 8, 0, true},
-        Case{"SplitWriteIsOneWrite", WithSplitWrite(), true, 0, 0, true},
-        Case{"TwoWritesInOneCall",
-             Record().Write(kBoot).Pause(2001).Write(64).writes(), false, 0,
-             1, false},
-        Case{"UpdateCutShort", Record().Update(1, 1).writes(), false, 0, 0,
-             false},
-        Case{"NoRecord", {}, false, 0, 0, false}),
+    testing::Values(Case{"PacedAMicrosecondAbove",
+                         Record().Update(2, 0.001).writes(), true, 0, 0, true},
+                    Case{"PauseOfExactlyItsMinimum",
+                         Record().Update(2, 0).writes(), false, 8, 0, true},
+                    Case{"SplitWriteIsOneWrite", WithSplitWrite(), true, 0, 0,
+                         true},
+                    Case{"TwoWritesInOneCall",
+                         Record().Write(kBoot).Pause(2001).Write(64).writes(),
+                         false, 0, 1, false},
+                    Case{"UpdateCutShort", Record().Update(1, 1).writes(),
+                         false, 0, 0, false},
+                    Case{"NoRecord", {}, false, 0, 0, false}),
     [](const testing::TestParamInfo<Case>& param) { return param.param.name; });
 
 TEST(HostWrites, ExplainsAShortGapAtTheDeviceOnlyWhenTheHostKeptThePause) {
@@ -114,8 +124,8 @@ TEST(HostWrites, ExplainsAShortGapAtTheDeviceOnlyWhenTheHostKeptThePause) {
 
 TEST(HostWrites, ReadsOnlyTheDevicesWritesSinceTheStart) {
   const auto file = std::filesystem::path(testing::TempDir()) / "host-writes";
-  std::ofstream(file) << "/dev/pts/9 1000000 1100000 7\n"      // before
-                      << "/dev/pts/4 3000000 3200000 7\n"      // other device
+  std::ofstream(file) << "/dev/pts/9 1000000 1100000 7\n"  // before
+                      << "/dev/pts/4 3000000 3200000 7\n"  // other device
                       << "garbage\n"
                       << "/dev/pts/9 2500000 2600000 32\n";
   const auto writes = devsim::ReadHostWrites(file, "/dev/pts/9", 2000000);
@@ -124,7 +134,8 @@ TEST(HostWrites, ReadsOnlyTheDevicesWritesSinceTheStart) {
   EXPECT_DOUBLE_EQ((*writes)[0].entry_ms, 0.5);
   EXPECT_DOUBLE_EQ((*writes)[0].return_ms, 0.6);
   EXPECT_EQ((*writes)[0].size, 32u);
-  EXPECT_FALSE(devsim::ReadHostWrites(file.string() + ".none", "/dev/pts/9", 0));
+  EXPECT_FALSE(
+      devsim::ReadHostWrites(file.string() + ".none", "/dev/pts/9", 0));
   std::filesystem::remove(file);
 }
 

@@ -19,7 +19,7 @@
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
-#include "updater/tick_counter.h"
+#include "updater/waiting_pause.h"
 
 namespace e2e {
 namespace {
@@ -73,8 +73,8 @@ class DialogE2E : public ::testing::Test {
   static QApplication* qt;
   TempPrefix prefix;
   dov::TQtApplication application;
-  dov::TSystemTickCounter ticks;
-  dov::TProcessMessagesIdle idle{application};
+  dov::TSteadyTickCounter ticks;
+  dov::TWaitingIdle idle{application, ticks};
   dov::TDeviceConsole tool;
   dov::TForm4View view{{ticks, idle, tool}};
   std::vector<std::pair<std::string, std::string>> shown;

@@ -130,14 +130,10 @@ Simulator::Simulator(const TempPrefix& prefix, int port,
       process_(
           DOV_DEVSIM,
           [&] {
-            std::vector<std::string> args{"--port",
-                                          std::to_string(port),
-                                          "--ready-file",
-                                          ready_.string(),
-                                          "--report",
-                                          report_.string(),
-                                          "--timeout",
-                                          "120"};
+            std::vector<std::string> args{"--port",       std::to_string(port),
+                                          "--ready-file", ready_.string(),
+                                          "--report",     report_.string(),
+                                          "--timeout",    "120"};
             if (HostWriteRecord()) {
               args.insert(args.end(), {"--host-writes", HostWriteRecord()});
             }

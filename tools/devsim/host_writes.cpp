@@ -37,6 +37,7 @@ HostPacing AnalyseHostWrites(std::span<const HostWrite> writes,
   HostPacing pacing;
   std::size_t sent = 0;  // bytes so far, boot command included
   double previous_return_ms = 0;
+  double boot_return_ms = 0;
   const auto unit_end = [&](std::size_t at) {
     if (at < boot_size) return boot_size;
     return boot_size +
@@ -55,6 +56,8 @@ HostPacing AnalyseHostWrites(std::span<const HostWrite> writes,
         pacing.smallest_margin_ms = gap.MarginMs();
       }
       pacing.gaps.push_back(gap);
+      if (index == 0) boot_return_ms = previous_return_ms;
+      pacing.total_ms = write.entry_ms - boot_return_ms;
     }
     if (sent + write.size > unit_end(sent)) pacing.merged.push_back(sent);
     sent += write.size;

@@ -39,6 +39,8 @@ struct HostPacing {
   // one): the byte offset of each such call in the stream.
   std::vector<std::size_t> merged;
   std::optional<double> smallest_margin_ms;
+  // From the boot command's return to the entry of the last image write.
+  double total_ms = 0;
 
   bool Ok() const { return complete && below.empty() && merged.empty(); }
   // The host's gap in front of image write `index`, if it made that write.

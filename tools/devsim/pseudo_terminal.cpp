@@ -61,7 +61,10 @@ std::string PseudoTerminal::LineSettings() const {
     speed = "115200";
   }
   const tcflag_t size = mode.c_cflag & CSIZE;
-  const char bits = size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+  const char bits = size == CS5   ? '5'
+                    : size == CS6 ? '6'
+                    : size == CS7 ? '7'
+                                  : '8';
   const char parity = !(mode.c_cflag & PARENB)  ? 'N'
                       : (mode.c_cflag & PARODD) ? 'O'
                                                 : 'E';

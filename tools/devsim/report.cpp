@@ -94,6 +94,8 @@ std::string HostJson(const std::optional<HostPacing>& host) {
       << ",\n"
       << "  \"host_record_complete\": "
       << (host ? (host->complete ? "true" : "false") : "null") << ",\n"
+      << "  \"host_total_ms\": " << (host ? Ms(host->total_ms) : "null")
+      << ",\n"
       << "  \"host_smallest_margin_ms\": "
       << (host && host->smallest_margin_ms ? Ms(*host->smallest_margin_ms)
                                            : "null")
@@ -133,13 +135,15 @@ std::string FormatText(const Report& report) {
       << '\n'
       << "total time:       " << Ms(a.total_ms) << " ms\n"
       << "line settings:    " << (report.line.empty() ? "-" : report.line)
-      << (report.LineOk() ? "" : "  WRONG, expected " +
-                                     std::string(Report::kExpectedLine))
+      << (report.LineOk()
+              ? ""
+              : "  WRONG, expected " + std::string(Report::kExpectedLine))
       << '\n';
   if (report.host) {
     const HostPacing& h = *report.host;
     out << "host's record:    " << h.writes << " writes after BootUp@"
-        << (h.complete ? "" : " (INCOMPLETE)") << ", smallest margin "
+        << (h.complete ? "" : " (INCOMPLETE)") << ", " << Ms(h.total_ms)
+        << " ms from it to the last, smallest margin "
         << (h.smallest_margin_ms ? Ms(*h.smallest_margin_ms) + " ms" : "none")
         << '\n';
     for (const Gap& gap : h.below) {

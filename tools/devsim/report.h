@@ -3,9 +3,8 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-
 #include <optional>
+#include <string>
 
 #include "gap_analysis.h"
 #include "host_writes.h"

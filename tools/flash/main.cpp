@@ -24,11 +24,12 @@
 #include "flasher.h"
 #include "framework/headless_application.h"
 #include "image_file.h"
+#include "interruptible_pause.h"
 #include "interruption.h"
 #include "platform/standard_streams.h"
 #include "text_progress.h"
 #include "updater/device_console.h"
-#include "waiting_pause.h"
+#include "updater/waiting_pause.h"
 
 namespace {
 
@@ -93,8 +94,9 @@ int Flash(const TFlashOptions& options) {
 #endif
 
   fw::HeadlessApplication application;
-  TSteadyTickCounter ticks;
-  TWaitingIdle idle(application, ticks);
+  dov::TSteadyTickCounter ticks;
+  dov::TWaitingIdle waiting(application, ticks);
+  TInterruptibleIdle idle(waiting);
   std::unique_ptr<dov::TToolLauncher> tool;
   if (options.Reset) {
     tool = std::make_unique<dov::TDeviceConsole>();

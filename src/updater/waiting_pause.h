@@ -1,17 +1,17 @@
-// The pauses of an update without a window to keep alive: instead of
-// spinning on the tick counter, a pause sleeps until the counter will have
-// moved far enough, waking early only to run calls marshalled to this
-// thread (the port's notifications).
+// The pauses of an update without spinning: a pause sleeps until the counter
+// will have moved far enough, waking early only for what the program must
+// handle meanwhile (messages of its windows, calls marshalled to this thread
+// such as the port's notifications), which it handles before it sleeps on.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 
-#include "framework/headless_application.h"
+#include "framework/application.h"
 #include "updater/pump_delay.h"
 #include "updater/tick_counter.h"
 
-namespace dov::flash {
+namespace dov {
 
 // Microseconds of the steady clock in 32 unsigned bits (a wrap every 71
 // minutes is harmless to intervals of seconds). A pause thus ends within a
@@ -33,16 +33,16 @@ class TSteadyTickCounter : public TTickCounter {
 
 class TWaitingIdle : public TPauseIdle {
  public:
-  TWaitingIdle(fw::HeadlessApplication& application, TSteadyTickCounter& ticks)
+  TWaitingIdle(fw::TApplication& application, TSteadyTickCounter& ticks)
       : application_(application), ticks_(ticks) {}
   // Sleeps until the counter has advanced by `remaining` since its last
-  // reading or until a call is queued, then runs what is queued. Throws
-  // EInterrupted, before it sleeps, once a request to stop has come.
+  // reading or until there is something to handle, then handles what is
+  // pending.
   void Idle(std::uint32_t remaining) override;
 
  private:
-  fw::HeadlessApplication& application_;
+  fw::TApplication& application_;
   TSteadyTickCounter& ticks_;
 };
 
-}  // namespace dov::flash
+}  // namespace dov
