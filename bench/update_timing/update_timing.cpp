@@ -40,6 +40,8 @@ struct TRun {
   double DurationMs = 0;
   std::size_t Pauses = 0;
   double HostMinMarginMs = 0;
+  double MeanOverMs = 0;  // the mean of (pause length - its minimum)
+  double OutsideMs = 0;   // the update's time outside its pauses
   std::size_t HostBelow = 0;
   std::string DeviceMinMarginMs;
   std::size_t DeviceBelow = 0;
@@ -98,10 +100,14 @@ TRun Measure(const std::string& path, TPauseRecorder& recorder,
         std::chrono::duration<double, std::milli>(pauses.back().End - start)
             .count();
     run.HostMinMarginMs = pauses.front().MarginMs();
+    double pausedMs = 0;
     for (const auto& pause : pauses) {
       run.HostMinMarginMs = std::min(run.HostMinMarginMs, pause.MarginMs());
       if (pause.ActualMs <= pause.MinimumMs) ++run.HostBelow;
+      run.MeanOverMs += pause.MarginMs() / static_cast<double>(pauses.size());
+      pausedMs += pause.ActualMs;
     }
+    run.OutsideMs = run.DurationMs - pausedMs;
   }
   const std::string report = device.Report(std::chrono::milliseconds(10000));
   run.DeviceMinMarginMs = e2e::JsonField(report, "smallest_margin_ms");
@@ -148,22 +154,28 @@ TRun DialogRun() {
 }
 
 void PrintTable(const std::vector<TRun>& runs) {
-  std::printf("%-10s %12s %9s %7s %12s %6s %12s %6s %7s  %s\n", "path",
-              "duration ms", "/minimum", "pauses", "host margin", "below",
-              "dev. margin", "below", "CPU s", "device verdict");
+  std::printf("%-10s %12s %9s %7s %12s %9s %11s %6s %12s %6s %7s  %s\n", "path",
+              "duration ms", "/minimum", "pauses", "host margin", "mean over",
+              "outside ms", "below", "dev. margin", "below", "CPU s",
+              "device verdict");
   for (const TRun& r : runs) {
     std::printf(
-        "%-10s %12.1f %9.4f %7zu %9.3f ms %6zu %9s ms %6zu "
+        "%-10s %12.1f %9.4f %7zu %9.3f ms %6.3f ms %11.1f %6zu %9s ms %6zu "
         "%7.3f  %s%s%s\n",
         r.Path.c_str(), r.DurationMs, r.DurationMs / kProtocolMinimumMs,
-        r.Pauses, r.HostMinMarginMs, r.HostBelow, r.DeviceMinMarginMs.c_str(),
-        r.DeviceBelow, r.CpuS, r.DevicePassed ? "PASS" : "FAIL",
+        r.Pauses, r.HostMinMarginMs, r.MeanOverMs, r.OutsideMs, r.HostBelow,
+        r.DeviceMinMarginMs.c_str(), r.DeviceBelow, r.CpuS,
+        r.DevicePassed ? "PASS" : "FAIL",
         r.Error.empty() ? "" : ", error: ", r.Error.c_str());
   }
   std::printf(
       "\nminimum: %.0f ms, the sum of the update's minimum pauses.\n"
       "host margin: smallest real pause length minus its minimum, as the "
       "updater timed it;\n"
+      "mean over: the mean of that over all pauses (how late a pause's "
+      "thread ran again);\n"
+      "outside: the update's time outside its pauses (writes, progress "
+      "bar);\n"
       "dev. margin: smallest gap between writes minus its minimum, as the "
       "simulator saw the bytes arrive.\n"
       "targets: no pause below its minimum; dov-flash and the dialog "
