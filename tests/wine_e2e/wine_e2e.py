@@ -477,10 +477,12 @@ def main():
             return skip("the dialog needs an X display and xdotool "
                         "(run through scripts/with-display)")
 
-    preload = os.path.join(linux, "lib", "libdov_ptymodem.so")
-    if not os.path.exists(preload):
-        return skip(f"no pseudo-terminal preload library at {preload}: build "
-                    "the linux preset first")
+    sys.path.insert(0, os.path.join(repo, "tests", "platform", "wine"))
+    from run_wine_tests import linux_preload
+    preload = linux_preload(repo)
+    if preload is None:
+        return skip("no pseudo-terminal preload library: build the linux "
+                    "preset first, or set DOV_LINUX_BUILD")
 
     # A timeout of the test runner ends the session's wineserver and
     # removes the private prefix on the way out.

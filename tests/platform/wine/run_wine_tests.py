@@ -226,6 +226,15 @@ def check_events(runner, far):
                f"probe said {said!r}")
 
 
+def linux_preload(repo):
+    """The preload library of the Linux build beside the Windows one
+    (build/linux, or DOV_LINUX_BUILD), or None when it is not built."""
+    linux = os.environ.get("DOV_LINUX_BUILD",
+                           os.path.join(repo, "build", "linux"))
+    library = os.path.join(linux, "lib", "libdov_ptymodem.so")
+    return library if os.path.exists(library) else None
+
+
 def free_port(devices):
     for port in range(250, 100, -1):
         if not os.path.lexists(os.path.join(devices, f"com{port}")):
