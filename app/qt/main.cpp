@@ -8,6 +8,7 @@
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
 #include "updater/tick_counter.h"
+#include "updater/update_trace.h"
 
 int main(int argc, char** argv) {
   if (!comm::KeepStandardStreamsOpen()) return 1;
@@ -18,7 +19,9 @@ int main(int argc, char** argv) {
   dov::TSystemTickCounter ticks;
   dov::TProcessMessagesIdle idle(application);
   dov::TDeviceConsole tool;
-  dov::TForm4View form4({ticks, idle, tool});
+  // DOV_LOG=FILE: a trace of every update.
+  const auto trace = dov::TraceFromEnvironment();
+  dov::TForm4View form4({ticks, idle, tool, trace.get()});
   application.SetMainWindow(&form4);
   form4.show();
   application.Run();

@@ -8,6 +8,7 @@
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
 #include "updater/tick_counter.h"
+#include "updater/update_trace.h"
 #include "win32_application.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -22,7 +23,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   dov::TSystemTickCounter ticks;
   dov::TProcessMessagesIdle idle(application);
   dov::TDeviceConsole tool;
-  dov::TForm4Window form4({ticks, idle, tool});
+  // DOV_LOG=FILE: a trace of every update.
+  const auto trace = dov::TraceFromEnvironment();
+  dov::TForm4Window form4({ticks, idle, tool, trace.get()});
   application.SetMainWindow(form4.Handle());
   form4.Show();
   application.Run();
