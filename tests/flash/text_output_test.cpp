@@ -105,7 +105,7 @@ TEST(FlashReport, TextAndJson) {
   for (const char* text :
        {"", "{}", "[]", "not json", "{\"port\": \"COM3\"}",
         "{\"port\":\"COM3\",\"bytes_sent\":1,\"bytes_total\":2,"
-        "\"duration_ms\":3,\"result\":\"ok\",\"exit_code\":9,"
+        "\"duration_ms\":3,\"result\":\"fine\",\"exit_code\":0,"
         "\"error\":null}"}) {
     EXPECT_FALSE(ParseJson(text)) << text;
   }

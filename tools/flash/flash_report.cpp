@@ -92,9 +92,9 @@ std::optional<TFlashOutcome> ParseJson(const std::string& text) {
     // signal.
     const std::string result = value.at("result").get<std::string>();
     bool known = false;
-    for (const ExitCode code : {kExitOk, kExitUsage, kExitBadImage,
-                                kExitOpenFailed, kExitTransferFailed,
-                                kExitInterrupted}) {
+    for (const ExitCode code :
+         {kExitOk, kExitUsage, kExitBadImage, kExitOpenFailed,
+          kExitTransferFailed, kExitInterrupted}) {
       if (result == ResultName(code)) {
         outcome.Code = code;
         known = true;
