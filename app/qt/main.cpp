@@ -7,6 +7,7 @@
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
+#include "updater/update_trace.h"
 #include "updater/waiting_pause.h"
 
 int main(int argc, char** argv) {
@@ -18,7 +19,9 @@ int main(int argc, char** argv) {
   dov::TSteadyTickCounter ticks;
   dov::TWaitingIdle idle(application, ticks);
   dov::TDeviceConsole tool;
-  dov::TForm4View form4({ticks, idle, tool});
+  // DOV_LOG=FILE: a trace of every update.
+  const auto trace = dov::TraceFromEnvironment();
+  dov::TForm4View form4({ticks, idle, tool, trace.get()});
   application.SetMainWindow(&form4);
   form4.show();
   application.Run();

@@ -8,6 +8,7 @@
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
+#include "updater/update_trace.h"
 #include "updater/waiting_pause.h"
 #include "win32_application.h"
 
@@ -26,7 +27,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   dov::TSteadyTickCounter ticks;
   dov::TWaitingIdle idle(application, ticks);
   dov::TDeviceConsole tool;
-  dov::TForm4Window form4({ticks, idle, tool});
+  // DOV_LOG=FILE: a trace of every update.
+  const auto trace = dov::TraceFromEnvironment();
+  dov::TForm4Window form4({ticks, idle, tool, trace.get()});
   application.SetMainWindow(form4.Handle());
   form4.Show();
   application.Run();

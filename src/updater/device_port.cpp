@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cport/comport.h"
+#include "updater/update_trace.h"
 
 namespace dov {
 
@@ -25,9 +26,11 @@ void ConfigureDevicePort(cport::TCustomComPort& port) {
   port.EndLoading();
 }
 
-void DropReceived(cport::TCustomComPort& port, std::int32_t count) {
+void DropReceived(cport::TCustomComPort& port, std::int32_t count,
+                  TUpdateTrace* trace) {
   std::u16string dropped;
-  port.ReadStr(dropped, count);
+  const std::int32_t read = port.ReadStr(dropped, count);
+  if (trace != nullptr) trace->Drained(read);
 }
 
 }  // namespace dov

@@ -10,6 +10,8 @@ class TCustomComPort;
 
 namespace dov {
 
+class TUpdateTrace;
+
 // 115200 baud, 8 data bits, no parity, one stop bit, no flow control with
 // DTR and RTS held off, every line event watched, received bytes reported
 // through OnRxChar, port COM3. Read as stored settings, so nothing reaches a
@@ -17,7 +19,8 @@ namespace dov {
 void ConfigureDevicePort(cport::TCustomComPort& port);
 
 // Reads `count` received bytes and drops them: nothing the device sends is
-// examined or kept.
-void DropReceived(cport::TCustomComPort& port, std::int32_t count);
+// examined or kept. What was read is noted in `trace` when there is one.
+void DropReceived(cport::TCustomComPort& port, std::int32_t count,
+                  TUpdateTrace* trace = nullptr);
 
 }  // namespace dov

@@ -13,7 +13,7 @@ TForm4::TForm4(TControls controls, TPlatform platform)
       ComPort1(new cport::TComPort(this)),
       controls_(controls),
       update_(*ComPort1, {platform.Ticks, platform.Idle, platform.Tool,
-                          controls.ProgressBar1}) {
+                          controls.ProgressBar1, platform.Trace}) {
   ComPort1->SetName(u"ComPort1");
   ConfigureComPort1();
   controls_.ProgressBar1.SetVisible(false);
@@ -41,7 +41,7 @@ void TForm4::UpDown1Changing(fw::TObject*, bool&) {
 }
 
 void TForm4::ComPort1RxChar(fw::TObject*, std::int32_t Count) {
-  DropReceived(*ComPort1, Count);
+  DropReceived(*ComPort1, Count, update_.Trace());
 }
 
 void TForm4::Button8Click(fw::TObject*) { update_.Run(); }

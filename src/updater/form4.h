@@ -30,6 +30,8 @@ class TForm4 : public fw::TComponent {
     TTickCounter& Ticks;
     TPauseIdle& Idle;
     TToolLauncher& Tool;
+    // The update's trace (DOV_LOG), or null.
+    TUpdateTrace* Trace = nullptr;
   };
 
   // Creates ComPort1 configured for the device (closed) and gives the

@@ -17,18 +17,26 @@ void TUpdateProcedure::Run() {
     bool& running;
     ~Done() { running = false; }
   } done{running_};
-  Steps();
+  try {
+    Steps();
+  } catch (...) {
+    if (seams_.Trace != nullptr) seams_.Trace->Error(std::current_exception());
+    throw;
+  }
 }
 
 void TUpdateProcedure::Steps() {
+  Note("update: closing the port");
   port_.Close();
   PumpDelay(50);
-  seams_.Tool.Start(kDisableDevice);
+  StartTool(kDisableDevice);
   PumpDelay(50);
-  seams_.Tool.Start(kEnableDevice);
+  StartTool(kEnableDevice);
   PumpDelay(100);
   port_.SetPort(u"COM" + fw::IntToStr(PortNumber));
+  Note("update: opening the port");
   port_.Open();
+  if (seams_.Trace != nullptr) seams_.Trace->PortOpened(port_);
 
   TProgressBarControl& bar = seams_.ProgressBar;
   bar.SetRange(0, static_cast<int>(kFirmwareImageSize));
@@ -54,6 +62,7 @@ void TUpdateProcedure::Steps() {
   }
   PumpDelay(5);
   bar.SetVisible(false);
+  Note("update: done");
 }
 
 void TUpdateProcedure::SendBlock() {
@@ -65,12 +74,33 @@ void TUpdateProcedure::SendBlock() {
 }
 
 void TUpdateProcedure::PumpDelay(std::int32_t Count) {
+  if (seams_.Trace == nullptr) {
+    dov::PumpDelay(Count, seams_.Ticks, seams_.Idle);
+    return;
+  }
+  // Timed on the counter that paces it.
+  const std::uint32_t start = seams_.Ticks.Ticks();
   dov::PumpDelay(Count, seams_.Ticks, seams_.Idle);
+  const std::uint32_t ticks = seams_.Ticks.Ticks() - start;
+  seams_.Trace->Pause(
+      Count, static_cast<double>(ticks) / seams_.Ticks.TicksPerMillisecond());
 }
 
 void TUpdateProcedure::CheckWritten(std::int32_t written,
                                     std::int32_t requested) {
+  if (seams_.Trace != nullptr) seams_.Trace->Write(written, requested);
   if (written != requested) throw EShortWrite(written, requested);
+}
+
+void TUpdateProcedure::StartTool(const std::u16string& parameters) {
+  seams_.Tool.Start(parameters);
+  if (seams_.Trace != nullptr) {
+    seams_.Trace->Note("device console: " + fw::ToUtf8(parameters));
+  }
+}
+
+void TUpdateProcedure::Note(const char* text) {
+  if (seams_.Trace != nullptr) seams_.Trace->Note(text);
 }
 
 }  // namespace dov

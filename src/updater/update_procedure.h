@@ -17,6 +17,7 @@
 #include "updater/device_console.h"
 #include "updater/pump_delay.h"
 #include "updater/tick_counter.h"
+#include "updater/update_trace.h"
 
 namespace cport {
 class TCustomComPort;
@@ -38,6 +39,8 @@ class TUpdateProcedure {
     TPauseIdle& Idle;
     TToolLauncher& Tool;
     TProgressBarControl& ProgressBar;
+    // Where the steps, writes and pauses are traced; none when null.
+    TUpdateTrace* Trace = nullptr;
   };
 
   TUpdateProcedure(cport::TCustomComPort& port, TSeams seams,
@@ -52,6 +55,7 @@ class TUpdateProcedure {
   // update at a time.
   void Run();
   bool Running() const { return running_; }
+  TUpdateTrace* Trace() const { return seams_.Trace; }
 
   // Writes BlockBuf as four paced 32-byte writes, then the gap after a block.
   void SendBlock();
@@ -69,7 +73,9 @@ class TUpdateProcedure {
  private:
   void Steps();
   // A write that moved fewer bytes than asked ends the update.
-  static void CheckWritten(std::int32_t written, std::int32_t requested);
+  void CheckWritten(std::int32_t written, std::int32_t requested);
+  void StartTool(const std::u16string& parameters);
+  void Note(const char* text);
 
   cport::TCustomComPort& port_;
   TSeams seams_;

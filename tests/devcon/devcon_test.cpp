@@ -52,9 +52,10 @@ class SysfsFixture : public testing::Test {
   fs::path Devices() const { return root_ / "bus" / "usb" / "devices"; }
 
   void AddDevice(const std::string& name, const std::string& vendor,
-                 const std::string& product) {
+                 const std::string& product, const std::string& serial = "") {
     const fs::path dir = Devices() / name;
     fs::create_directories(dir);
+    if (!serial.empty()) WriteFile(dir / "serial", serial + "\n");
     WriteFile(dir / "idVendor", vendor + "\n");
     WriteFile(dir / "idProduct", product + "\n");
     WriteFile(dir / "authorized", "1\n");
@@ -97,6 +98,31 @@ TEST_F(SysfsFixture, PatternIgnoresCaseAndMatchesSeveralDevices) {
   EXPECT_NE(out_.str().find("2 device(s) disabled."), std::string::npos);
 }
 
+// An instance pattern names one device among several of the same kind: by
+// its serial number, or by its place in the tree when it has none.
+TEST_F(SysfsFixture, InstancePatternSwitchesOneDeviceOfSeveral) {
+  AddDevice("2-1", "1fc9", "0083", "DORA-0002");
+  AddDevice("2-2", "1fc9", "0083", "DORA-0003");
+  const struct {
+    const char* pattern;
+    const char* switched;
+  } cases[] = {
+      {"@USB\\VID_1FC9&PID_0083\\DORA-0002", "2-1"},
+      {"@*\\dora-0003", "2-2"},
+      {"@*\\1-1", "1-1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(Run({"disable", c.pattern}), devcon::kExitOk) << err_.str();
+    for (const char* name : {"1-1", "2-1", "2-2"}) {
+      EXPECT_EQ(Authorized(name) == "0", std::string(name) == c.switched)
+          << name;
+    }
+    EXPECT_EQ(Run({"enable", c.pattern}), devcon::kExitOk);
+  }
+  EXPECT_EQ(Run({"disable", "@*\\DORA-0009"}), devcon::kExitNoMatch);
+}
+
 TEST_F(SysfsFixture, NoMatchingDeviceIsItsOwnFailure) {
   EXPECT_EQ(Run({"disable", "*vid_dead*"}), devcon::kExitNoMatch);
   EXPECT_NE(err_.str().find("no device matches *vid_dead*"), std::string::npos);
@@ -114,7 +140,7 @@ TEST_F(SysfsFixture, WrongArgumentsPrintUsageAndTouchNothing) {
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
     EXPECT_EQ(Run(args), devcon::kExitUsage);
-    EXPECT_NE(err_.str().find("usage: devcon disable <pattern>"),
+    EXPECT_NE(err_.str().find("(devcon --help lists the options)"),
               std::string::npos);
     EXPECT_TRUE(out_.str().empty());
   }

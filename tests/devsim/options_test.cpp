@@ -18,7 +18,7 @@ TEST(DevsimOptions, AllOptionsAreTaken) {
        "--force", "--delivery-jitter", "10"},
       error);
   ASSERT_TRUE(cli) << error;
-  EXPECT_EQ(cli->config.port, 12);
+  EXPECT_EQ(cli->ports, std::vector<int>{12});
   EXPECT_TRUE(cli->json);
   EXPECT_DOUBLE_EQ(*cli->config.timeout_ms, 2500);
   EXPECT_TRUE(cli->config.chatter);
@@ -32,11 +32,18 @@ TEST(DevsimOptions, AllOptionsAreTaken) {
   EXPECT_DOUBLE_EQ(cli->config.minimums.delivery_jitter_ms, 10);
 }
 
+TEST(DevsimOptions, SeveralPortsPlaySeveralDevices) {
+  std::string error;
+  const auto cli = ParseCommandLine({"--port", "3", "-p4", "--port=5"}, error);
+  ASSERT_TRUE(cli) << error;
+  EXPECT_EQ(cli->ports, (std::vector<int>{3, 4, 5}));
+}
+
 TEST(DevsimOptions, DefaultsArePortThreeAndNoTimeout) {
   std::string error;
   const auto cli = ParseCommandLine({}, error);
   ASSERT_TRUE(cli);
-  EXPECT_EQ(cli->config.port, 3);
+  EXPECT_EQ(cli->ports, std::vector<int>{3});
   EXPECT_FALSE(cli->config.timeout_ms);
   EXPECT_FALSE(cli->config.vanish_after);
 }
@@ -44,16 +51,17 @@ TEST(DevsimOptions, DefaultsArePortThreeAndNoTimeout) {
 TEST(DevsimOptions, MistakesAreNamed) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--port"}, "--port needs a value"},
-      {{"--port", "0"}, "bad value for --port: 0"},
-      {{"--port", "256"}, "bad value for --port: 256"},
-      {{"--port", "3x"}, "bad value for --port: 3x"},
-      {{"--timeout", "0"}, "bad value for --timeout: 0"},
-      {{"--timeout", "nan"}, "bad value for --timeout: nan"},
-      {{"--vanish-after", "-1"}, "bad value for --vanish-after: -1"},
-      {{"--appear-after", "soon"}, "bad value for --appear-after: soon"},
-      {{"--delivery-jitter", "-1"}, "bad value for --delivery-jitter: -1"},
+      {{"--port", "0"}, "bad value for --port: '0'"},
+      {{"--port", "256"}, "bad value for --port: '256'"},
+      {{"--port", "3x"}, "bad value for --port: '3x'"},
+      {{"--timeout", "0"}, "bad value for --timeout: '0'"},
+      {{"--timeout", "nan"}, "bad value for --timeout: 'nan'"},
+      {{"--vanish-after", "-1"}, "bad value for --vanish-after: '-1'"},
+      {{"--appear-after", "soon"}, "bad value for --appear-after: 'soon'"},
+      {{"--delivery-jitter", "-1"}, "bad value for --delivery-jitter: '-1'"},
       {{"--scale", "0.1"}, "unknown option --scale"},
-      {{"com3"}, "unknown option com3"},
+      {{"com3"}, "unexpected argument com3"},
+      {{"--port", "3", "-p", "3"}, "COM3 is given twice"},
   };
   for (const auto& [args, message] : cases) {
     std::string error;

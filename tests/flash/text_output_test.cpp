@@ -91,10 +91,24 @@ TEST(FlashReport, TextAndJson) {
             "  \"exit_code\": 5,\n"
             "  \"error\": \"cut \\\"short\\\"\\\\\\n\"\n"
             "}\n");
+  // What a gang run reads back from each device's process.
+  const auto back = ParseJson(FormatJson(outcome));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(FormatText(*back), FormatText(outcome));
+  const std::string array = FormatJson(std::vector{outcome, outcome});
+  EXPECT_TRUE(array.starts_with("[\n  {\n    \"port\": \"COM12\",")) << array;
+  EXPECT_EQ(Count(array, "\"port\": \"COM12\""), 2u);
   outcome.Code = kExitOk;
   outcome.Error.clear();
   EXPECT_NE(FormatJson(outcome).find("\"error\": null"), std::string::npos);
   EXPECT_EQ(FormatText(outcome).find("error"), std::string::npos);
+  for (const char* text :
+       {"", "{}", "[]", "not json", "{\"port\": \"COM3\"}",
+        "{\"port\":\"COM3\",\"bytes_sent\":1,\"bytes_total\":2,"
+        "\"duration_ms\":3,\"result\":\"fine\",\"exit_code\":0,"
+        "\"error\":null}"}) {
+    EXPECT_FALSE(ParseJson(text)) << text;
+  }
 }
 
 // File names reach the report in error messages, and a file name may hold

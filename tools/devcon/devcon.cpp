@@ -1,21 +1,41 @@
 #include "devcon.h"
 
+#include <array>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 
+#include "command_line.h"
 #include "glob_match.h"
 #include "usb_devices.h"
 
 namespace devcon {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: devcon disable <pattern>\n"
-    "       devcon enable <pattern>\n"
-    "  <pattern> matches hardware ids such as USB\\VID_1FC9&PID_0083,\n"
-    "  ignoring case; '*' matches any run of characters, '?' one.\n"
-    "exit codes: 0 done, 1 failed, 2 usage, 3 no device matched\n";
+constexpr char kTool[] = "devcon";
+
+const std::array kOptions{dov::tools::kHelpOption, dov::tools::kVersionOption};
+
+std::string Usage() {
+  return "usage: devcon disable PATTERN\n"
+         "       devcon enable PATTERN\n"
+         "Disables or enables the USB devices that PATTERN matches.\n"
+         "  PATTERN matches hardware ids such as USB\\VID_1FC9&PID_0083,\n"
+         "  ignoring case; '*' matches any run of characters, '?' one.\n"
+         "  @PATTERN matches instance ids instead, which name one device:\n"
+         "  USB\\VID_1FC9&PID_0083\\<serial number>.\n" +
+         dov::tools::OptionHelp(kOptions) +
+         "The sysfs tree is DOV_SYSFS_ROOT when set, otherwise /sys.\n"
+         "exit codes: 0 done, 1 failed, 2 usage, 3 no device matched\n";
+}
+
+// Whether the device is one the pattern names.
+bool Matches(const std::string& pattern, const UsbDevice& device) {
+  if (pattern.starts_with('@')) {
+    return GlobMatch(pattern.substr(1), device.instance_id);
+  }
+  return GlobMatch(pattern, device.hardware_id);
+}
 
 // Switching a device off or on takes the kernel a moment; a devcon still
 // holding the lock after this long has hung.
@@ -25,12 +45,26 @@ constexpr int kLockBoundMs = 30000;
 
 int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
         std::ostream& out, std::ostream& err) {
-  if (args.size() != 2 || (args[0] != "disable" && args[0] != "enable")) {
-    err << kUsage;
+  std::string error;
+  const auto line = dov::tools::ParseCommandLine(kOptions, args, error);
+  if (line && !line->Options.empty()) {
+    out << (line->Options.front().Is("help") ? Usage()
+                                             : dov::tools::VersionText(kTool));
+    return kExitOk;
+  }
+  if (line && (line->Operands.size() != 2 || (line->Operands[0] != "disable" &&
+                                              line->Operands[0] != "enable"))) {
+    error = line->Operands.empty() ? "no command given"
+            : line->Operands.size() == 1
+                ? "missing PATTERN after " + line->Operands[0]
+                : "expected disable PATTERN or enable PATTERN";
+  }
+  if (!error.empty()) {
+    err << dov::tools::UsageError(kTool, error);
     return kExitUsage;
   }
-  const bool enable = args[0] == "enable";
-  const std::string& pattern = args[1];
+  const bool enable = line->Operands[0] == "enable";
+  const std::string& pattern = line->Operands[1];
 
   std::optional<DeviceListLock> lock;
   std::vector<UsbDevice> devices;
@@ -45,15 +79,15 @@ int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
   int matched = 0;
   int failed = 0;
   for (const UsbDevice& device : devices) {
-    if (!GlobMatch(pattern, device.hardware_id)) continue;
+    if (!Matches(pattern, device)) continue;
     ++matched;
-    const std::string error = SetAuthorized(device, enable);
-    if (error.empty()) {
+    const std::string failure = SetAuthorized(device, enable);
+    if (failure.empty()) {
       out << device.hardware_id << " (" << device.dir.filename().string()
           << "): " << (enable ? "Enabled" : "Disabled") << '\n';
     } else {
       ++failed;
-      err << "devcon: " << error << '\n';
+      err << "devcon: " << failure << '\n';
     }
   }
   if (matched == 0) {

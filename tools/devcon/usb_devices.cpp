@@ -53,8 +53,11 @@ std::vector<UsbDevice> ListUsbDevices(const fs::path& sysfs_root) {
     const auto vendor = ReadId(entry.path() / "idVendor");
     const auto product = ReadId(entry.path() / "idProduct");
     if (vendor && product) {
-      devices.push_back(
-          {entry.path(), "USB\\VID_" + *vendor + "&PID_" + *product});
+      const std::string hardware = "USB\\VID_" + *vendor + "&PID_" + *product;
+      std::string serial;
+      std::getline(std::ifstream(entry.path() / "serial"), serial);
+      if (serial.empty()) serial = entry.path().filename().string();
+      devices.push_back({entry.path(), hardware, hardware + "\\" + serial});
     }
   }
   std::sort(

@@ -13,6 +13,9 @@ namespace devcon {
 struct UsbDevice {
   std::filesystem::path dir;  // <root>/bus/usb/devices/<name>
   std::string hardware_id;    // USB\VID_XXXX&PID_YYYY
+  // The device itself: USB\VID_XXXX&PID_YYYY\<serial number>, or the
+  // device's name in the tree (1-1.4) when it has no serial number.
+  std::string instance_id;
 };
 
 // Devices (not interfaces) in name order. Throws std::runtime_error when the

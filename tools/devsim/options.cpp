@@ -1,129 +1,135 @@
 #include "options.h"
 
-#include <charconv>
+#include <algorithm>
+#include <array>
 #include <cmath>
 
+#include "command_line.h"
+
 namespace devsim {
-
-const char* const kUsage =
-    "usage: dov-devsim [options]\n"
-    "Plays the device on a pseudo-terminal linked as COMn in the DOS-device\n"
-    "directory ($WINEPREFIX/dosdevices, default ~/.wine/dosdevices): waits\n"
-    "for BootUp@, records the image and checks every pause against its\n"
-    "minimum.\n"
-    "  --port N           COM port number, 1..255 (default 3)\n"
-    "  --json             print the report as JSON\n"
-    "  --report FILE      also write the JSON report to FILE\n"
-    "  --timeout S        stop and report after S seconds\n"
-    "  --ready-file FILE  create FILE while the link exists\n"
-    "  --host-writes FILE the host's record of its writes to the line\n"
-    "                     (\"<device> <entry ns> <return ns> <bytes>\" per\n"
-    "                     write(), CLOCK_MONOTONIC): it then judges the\n"
-    "                     pauses, each strictly above its minimum, and a\n"
-    "                     short gap at the device is a late delivery\n"
-    "  --force            replace an existing comN link\n"
-    "  --chatter          send bytes to the host every 50 ms and note how\n"
-    "                     many it left unread by the end of the image\n"
-    "  --vanish-after N   unplug after N image bytes\n"
-    "  --stop-reading     stop reading after BootUp@\n"
-    "  --appear-after MS  make the link only after MS milliseconds\n"
-    "  --refuse-boot      ignore BootUp@\n"
-    "  --delivery-jitter MS  how late the line may hand a write over\n"
-    "                     (default 3; more for a host under Wine)\n"
-    "It reports when the whole image has arrived, on --timeout, or on\n"
-    "SIGINT/SIGTERM.\n"
-    "exit codes: 0 image intact and paced correctly, 1 not so, 2 usage,\n"
-    "            3 the port could not be set up\n";
-
 namespace {
 
-template <typename T>
-bool ParseNumber(const std::string& text, T& value) {
-  const char* end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value);
-  return result.ec == std::errc() && result.ptr == end;
+using dov::tools::ParseNumber;
+using dov::tools::TOption;
+
+const std::array kOptions{
+    TOption{'p', "port", "N",
+            "COM port number, 1..255 (default 3); give it again to play\n"
+            "several devices at once, each with its own report"},
+    TOption{'j', "json", nullptr,
+            "print the report as JSON (an array for several devices)"},
+    TOption{'r', "report", "FILE", "also write the JSON report to FILE"},
+    TOption{'t', "timeout", "S", "stop and report after S seconds"},
+    TOption{0, "ready-file", "FILE",
+            "create FILE while the link exists (FILE.COMn for each of\n"
+            "several devices)"},
+    TOption{
+        0, "host-writes", "FILE",
+        "the host's record of its writes to the line (\"<device> <entry ns>\n"
+        "<return ns> <bytes>\" per write(), CLOCK_MONOTONIC): it then judges\n"
+        "the pauses, each strictly above its minimum, and a short gap at\n"
+        "the device is a late delivery"},
+    TOption{'f', "force", nullptr, "replace an existing comN link"},
+    TOption{0, "chatter", nullptr,
+            "send bytes to the host every 50 ms and note how many it left\n"
+            "unread by the end of the image"},
+    TOption{0, "vanish-after", "N", "unplug after N image bytes"},
+    TOption{0, "stop-reading", nullptr, "stop reading after BootUp@"},
+    TOption{0, "appear-after", "MS",
+            "make the link only after MS milliseconds"},
+    TOption{0, "refuse-boot", nullptr, "ignore BootUp@"},
+    TOption{0, "delivery-jitter", "MS",
+            "how late the line may hand a write over (default 3; more for\n"
+            "a host under Wine)"},
+    dov::tools::kHelpOption,
+    dov::tools::kVersionOption,
+};
+
+bool Positive(const std::string& text, double& value) {
+  return ParseNumber(text, value) && std::isfinite(value) && value > 0;
+}
+
+// Stores one option; false when its value is refused.
+bool Apply(const dov::tools::TGivenOption& given, CommandLine& cli) {
+  SimulatorConfig& config = cli.config;
+  const std::string& v = given.Value;
+  if (given.Is("port")) {
+    int port = 0;
+    if (!ParseNumber(v, port) || port < 1 || port > 255) return false;
+    cli.ports.push_back(port);
+  } else if (given.Is("timeout")) {
+    double seconds = 0;
+    if (!Positive(v, seconds)) return false;
+    config.timeout_ms = seconds * 1000;
+  } else if (given.Is("vanish-after")) {
+    std::size_t bytes = 0;
+    if (!ParseNumber(v, bytes)) return false;
+    config.vanish_after = bytes;
+  } else if (given.Is("appear-after")) {
+    unsigned ms = 0;
+    if (!ParseNumber(v, ms)) return false;
+    config.appear_after_ms = ms;
+  } else if (given.Is("delivery-jitter")) {
+    double ms = 0;
+    if (!ParseNumber(v, ms) || !std::isfinite(ms) || ms < 0 || ms > 50) {
+      return false;
+    }
+    config.minimums.delivery_jitter_ms = ms;
+  } else if (given.Option->Value != nullptr && v.empty()) {
+    return false;
+  } else if (given.Is("report")) {
+    cli.report_file = v;
+  } else if (given.Is("host-writes")) {
+    config.host_writes = v;
+  } else if (given.Is("ready-file")) {
+    config.ready_file = v;
+  } else {
+    bool& flag = given.Is("json")           ? cli.json
+                 : given.Is("force")        ? config.force
+                 : given.Is("chatter")      ? config.chatter
+                 : given.Is("stop-reading") ? config.stop_reading
+                 : given.Is("refuse-boot")  ? config.refuse_boot
+                 : given.Is("help")         ? cli.help
+                                            : cli.version;
+    flag = true;
+  }
+  return true;
 }
 
 }  // namespace
 
+std::string Usage() {
+  return "usage: dov-devsim [options]\n"
+         "Plays the device on a pseudo-terminal linked as COMn in the "
+         "DOS-device\n"
+         "directory ($WINEPREFIX/dosdevices, default ~/.wine/dosdevices): "
+         "waits\n"
+         "for BootUp@, records the image and checks every pause against "
+         "its\n"
+         "minimum.\n" +
+         dov::tools::OptionHelp(kOptions) +
+         "It reports when the whole image has arrived, on --timeout, or "
+         "on\n"
+         "SIGINT/SIGTERM.\n"
+         "exit codes: 0 image intact and paced correctly (on every port),\n"
+         "            1 not so, 2 usage, 3 a port could not be set up\n";
+}
+
 std::optional<CommandLine> ParseCommandLine(
     const std::vector<std::string>& args, std::string& error) {
   CommandLine cli;
-  SimulatorConfig& config = cli.config;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& option = args[i];
-    // The option's value, or nothing (and an error) when it is missing.
-    const auto value = [&]() -> const std::string* {
-      if (i + 1 < args.size()) return &args[++i];
-      error = option + " needs a value";
-      return nullptr;
-    };
-    const auto bad = [&](const std::string& text) {
-      error = "bad value for " + option + ": " + text;
-      return std::nullopt;
-    };
-    if (option == "--json") {
-      cli.json = true;
-    } else if (option == "--force") {
-      config.force = true;
-    } else if (option == "--chatter") {
-      config.chatter = true;
-    } else if (option == "--stop-reading") {
-      config.stop_reading = true;
-    } else if (option == "--refuse-boot") {
-      config.refuse_boot = true;
-    } else if (option == "--help" || option == "-h") {
-      cli.help = true;
-    } else if (option == "--port") {
-      const std::string* v = value();
-      if (!v) return std::nullopt;
-      if (!ParseNumber(*v, config.port) || config.port < 1 ||
-          config.port > 255) {
-        return bad(*v);
-      }
-    } else if (option == "--timeout") {
-      const std::string* v = value();
-      if (!v) return std::nullopt;
-      double seconds = 0;
-      if (!ParseNumber(*v, seconds) || !std::isfinite(seconds) ||
-          seconds <= 0) {
-        return bad(*v);
-      }
-      config.timeout_ms = seconds * 1000;
-    } else if (option == "--vanish-after") {
-      const std::string* v = value();
-      if (!v) return std::nullopt;
-      std::size_t bytes = 0;
-      if (!ParseNumber(*v, bytes)) return bad(*v);
-      config.vanish_after = bytes;
-    } else if (option == "--appear-after") {
-      const std::string* v = value();
-      if (!v) return std::nullopt;
-      unsigned ms = 0;
-      if (!ParseNumber(*v, ms)) return bad(*v);
-      config.appear_after_ms = ms;
-    } else if (option == "--delivery-jitter") {
-      const std::string* v = value();
-      if (!v) return std::nullopt;
-      double ms = 0;
-      if (!ParseNumber(*v, ms) || !std::isfinite(ms) || ms < 0 || ms > 50) {
-        return bad(*v);
-      }
-      config.minimums.delivery_jitter_ms = ms;
-    } else if (option == "--report") {
-      const std::string* v = value();
-      if (!v) return std::nullopt;
-      cli.report_file = *v;
-    } else if (option == "--host-writes") {
-      const std::string* v = value();
-      if (!v) return std::nullopt;
-      config.host_writes = *v;
-    } else if (option == "--ready-file") {
-      const std::string* v = value();
-      if (!v) return std::nullopt;
-      config.ready_file = *v;
-    } else {
-      error = "unknown option " + option;
+  if (!dov::tools::ApplyCommandLine(
+          kOptions, args,
+          [&](const dov::tools::TGivenOption& given) {
+            return Apply(given, cli);
+          },
+          error)) {
+    return std::nullopt;
+  }
+  if (cli.ports.empty()) cli.ports.push_back(3);
+  for (std::size_t i = 1; i < cli.ports.size(); ++i) {
+    if (std::count(cli.ports.begin(), cli.ports.begin() + i, cli.ports[i])) {
+      error = "COM" + std::to_string(cli.ports[i]) + " is given twice";
       return std::nullopt;
     }
   }

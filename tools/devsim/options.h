@@ -17,13 +17,17 @@ enum ExitCode : int {
 };
 
 struct CommandLine {
-  SimulatorConfig config;  // without image and DOS-device directory
+  // Without port, image and DOS-device directory.
+  SimulatorConfig config;
+  // One device per port, in the order given; {3} when none is given.
+  std::vector<int> ports;
   bool json = false;
   std::string report_file;
   bool help = false;
+  bool version = false;
 };
 
-extern const char* const kUsage;
+std::string Usage();
 
 // args excludes the program name. On a mistake returns nothing and sets
 // error.

@@ -1,7 +1,9 @@
 // The final report of dov-flash: for people, and as JSON for scripts.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "flasher.h"
 
@@ -14,5 +16,10 @@ std::string FormatText(const TFlashOutcome& outcome);
 // One JSON object: port, bytes_sent, bytes_total,
 // duration_ms, result, exit_code, error (null on success).
 std::string FormatJson(const TFlashOutcome& outcome);
+// Several devices: their reports one after the other, or a JSON array.
+std::string FormatText(const std::vector<TFlashOutcome>& outcomes);
+std::string FormatJson(const std::vector<TFlashOutcome>& outcomes);
+// The outcome a FormatJson object holds, or nothing for anything else.
+std::optional<TFlashOutcome> ParseJson(const std::string& text);
 
 }  // namespace dov::flash

@@ -59,13 +59,15 @@ std::size_t UpdateBytes() {
 TFlashOutcome RunFlash(const TFlashJob& job, TFlashSeams seams) {
   TWaitingComPort port(job.WaitPortMs, seams.Ticks, seams.Idle);
   ConfigureDevicePort(port);
-  port.SetOnRxChar(
-      [&port](fw::TObject*, std::int32_t count) { DropReceived(port, count); });
+  port.SetOnRxChar([&port, &seams](fw::TObject*, std::int32_t count) {
+    DropReceived(port, count, seams.Trace);
+  });
   TTransferWatch watch;
   port.RegisterLink(&watch);
 
   TUpdateProcedure update(
-      port, {seams.Ticks, seams.Idle, seams.Tool, seams.ProgressBar},
+      port,
+      {seams.Ticks, seams.Idle, seams.Tool, seams.ProgressBar, seams.Trace},
       job.Image);
   update.PortNumber = job.Port;
 

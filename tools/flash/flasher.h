@@ -13,6 +13,7 @@
 #include "updater/device_console.h"
 #include "updater/pump_delay.h"
 #include "updater/tick_counter.h"
+#include "updater/update_trace.h"
 
 namespace dov::flash {
 
@@ -30,6 +31,7 @@ struct TFlashSeams {
   TPauseIdle& Idle;
   TToolLauncher& Tool;
   TProgressBarControl& ProgressBar;
+  TUpdateTrace* Trace = nullptr;  // none when null
 };
 
 struct TFlashOutcome {

@@ -36,7 +36,7 @@ std::string TTextProgress::Text() const {
 }
 
 void TTextProgress::Repaint() {
-  if (!visible_) return;
+  if (!visible_ || out_ == nullptr) return;
   if (terminal_) {
     if (Percent() == shownPercent_) return;
     std::fprintf(out_, "\r%s", Text().c_str());

@@ -11,7 +11,8 @@ namespace dov::flash {
 
 class TTextProgress : public TProgressBarControl {
  public:
-  // `terminal`: whether `out` is a terminal that can redraw a line.
+  // `terminal`: whether `out` is a terminal that can redraw a line. A null
+  // `out` shows nothing.
   TTextProgress(std::FILE* out, bool terminal)
       : out_(out), terminal_(terminal) {}
 

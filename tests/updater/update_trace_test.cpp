@@ -1,0 +1,122 @@
+// The update's trace: every step, write and pause of a whole update in
+// order, with the port's settings, drained chatter and an error with the
+// system's text; and the DOV_LOG file the dialog writes it to.
+#include "updater/update_trace.h"
+
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "framework/os_error.h"
+#include "updater_fixture.h"
+
+namespace dov::testing {
+namespace {
+
+class UpdateTraceTest : public UpdaterTest {
+ protected:
+  UpdateTraceTest() {
+    trace->AddOutput(file, false);
+    form4 = std::make_unique<TForm4>(
+        TForm4::TControls{bar, label, updown, form},
+        TForm4::TPlatform{ticks, idle, tool, trace.get()});
+  }
+  ~UpdateTraceTest() override {
+    form4.reset();
+    trace.reset();
+    std::fclose(file);
+  }
+
+  // The trace so far without its timestamps; ends it.
+  std::vector<std::string> Lines() {
+    form4.reset();
+    trace.reset();
+    std::rewind(file);
+    std::vector<std::string> lines;
+    static const std::regex stamped(R"(^\[ *\d+\.\d{6}\] (.*)$)");
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
+      std::string line(buffer);
+      line.pop_back();
+      std::smatch m;
+      EXPECT_TRUE(std::regex_match(line, m, stamped)) << line;
+      lines.push_back(m[1]);
+    }
+    return lines;
+  }
+
+  std::FILE* file = std::tmpfile();
+  std::unique_ptr<TUpdateTrace> trace = std::make_unique<TUpdateTrace>();
+};
+
+std::size_t Count(const std::vector<std::string>& lines,
+                  const std::string& text) {
+  return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), text));
+}
+
+TEST_F(UpdateTraceTest, AWholeUpdateStepByStep) {
+  idle.at = [&](std::uint32_t now) {
+    if (now == 5000) comm.Receive("chatter");
+  };
+  Press();
+  const auto lines = Lines();
+  ASSERT_GE(lines.size(), 10u);
+  const std::vector<std::string> start(lines.begin(), lines.begin() + 10);
+  EXPECT_EQ(start, (std::vector<std::string>{
+                       "update: closing the port",
+                       "pause: minimum 500 ms, actual 501.000 ms",
+                       "device console: disable *vid_1fc9*",
+                       "pause: minimum 500 ms, actual 501.000 ms",
+                       "device console: enable *vid_1fc9*",
+                       "pause: minimum 1000 ms, actual 1001.000 ms",
+                       "update: opening the port",
+                       "port open: COM3, 115200 baud, 8 data bits, no parity, "
+                       "1 stop bits, no flow control",
+                       "write: 7 bytes",
+                       "pause: minimum 2000 ms, actual 2001.000 ms",
+                   }));
+  EXPECT_EQ(Count(lines, "write: 32 bytes"), 640u);
+  EXPECT_EQ(Count(lines, "pause: minimum 10 ms, actual 11.000 ms"), 640u);
+  EXPECT_EQ(Count(lines, "pause: minimum 100 ms, actual 101.000 ms"), 160u);
+  EXPECT_EQ(Count(lines, "drained: 7 bytes from the device"), 1u);
+  EXPECT_EQ(lines.back(), "update: done");
+}
+
+TEST_F(UpdateTraceTest, AnErrorWithTheSystemsText) {
+  comm.FailWrite(6, 5);
+  Press();
+  const auto lines = Lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(),
+            "error: WriteFile function failed (Error: 5) \u2014 " +
+                fw::ToUtf8(fw::SysErrorMessage(5)));
+  EXPECT_EQ(Count(lines, "write: 32 bytes"), 4u);
+}
+
+TEST(UpdateTraceFile, DovLogNamesTheDialogsTraceFile) {
+  const auto path = std::filesystem::temp_directory_path() / "dov-log-test";
+  ::setenv("DOV_LOG", path.c_str(), 1);
+  {
+    const auto trace = TraceFromEnvironment();
+    ASSERT_NE(trace, nullptr);
+    trace->Note("hello");
+  }
+  std::ifstream in(path);
+  std::string first, second;
+  std::getline(in, first);
+  std::getline(in, second);
+  EXPECT_TRUE(first.ends_with("] DOV started")) << first;
+  EXPECT_TRUE(second.ends_with("] hello")) << second;
+  std::filesystem::remove(path);
+
+  ::setenv("DOV_LOG", "/nonexistent-dir/trace", 1);
+  EXPECT_EQ(TraceFromEnvironment(), nullptr);
+  ::unsetenv("DOV_LOG");
+  EXPECT_EQ(TraceFromEnvironment(), nullptr);
+}
+
+}  // namespace
+}  // namespace dov::testing
