@@ -148,8 +148,9 @@ TEST_F(SynchronizeTest, ACallThatProcessesMessagesRunsTheRestOfItsBatch) {
 // waits for its event thread) while that thread's own call was taken in the
 // same batch: the wait runs it, so both threads end.
 TEST_F(SynchronizeTest, AWaitForAThreadRunsItsCallTakenInTheSameBatch) {
-  const testsupport::Watchdog watchdog("a wait for a thread whose call was "
-                                       "taken in the same batch");
+  const testsupport::Watchdog watchdog(
+      "a wait for a thread whose call was "
+      "taken in the same batch");
   WakeCounter wakes;
   std::atomic<bool> secondRan{false};
   LambdaThread second([&] { fw::Synchronize([&] { secondRan = true; }); });
