@@ -26,6 +26,11 @@ class TComThread;
 class TCustomComPort : public fw::TComponent {
  public:
   explicit TCustomComPort(fw::TComponent* AOwner);
+  // Closes the port when it is open. A handler may destroy the port from
+  // inside one of its own notifications, in every delivery mode: the port's
+  // code it returns to touches the port no more, the rest of the report is
+  // dropped, and the event thread ends and frees itself once the handler has
+  // returned (fw::WaitForFreedThreads waits for that).
   ~TCustomComPort() override;
 
   std::u16string ClassName() const override { return u"TCustomComPort"; }
@@ -257,9 +262,14 @@ class TCustomComPort : public fw::TComponent {
   void Purge(std::uint32_t flags);
   comm::Dcb BuildDcb() const;
   // Calls `event` of every registered link that has it assigned, in
-  // registration order, with the port as sender.
+  // registration order, with the port as sender. The registration is
+  // followed as it changes: a link that an earlier link's handler
+  // unregistered (and perhaps freed) is not told, nor one registered after
+  // the occasion. False when a handler destroyed the port: the caller must
+  // then return without touching it.
   template <class Event, class... Args>
-  void TellLinks(const Event& (TComLink::*event)() const, Args... args);
+  bool TellLinks(const Event& (TComLink::*event)() const, Args... args);
+  bool IsRegistered(const TComLink* link) const;
   void RecomputeHasLink();
   // Reports code 4 for a null record; false then.
   bool CheckAsync(PAsync AsyncPtr);
@@ -297,12 +307,38 @@ class TCustomComPort : public fw::TComponent {
   // Message handler of the hidden window (smWindowSync).
   void PortWindowProc(TMessage& Message);
 
+  // Watches the port across calls into handlers on the calling thread. A
+  // handler may destroy the port (from inside its own notification); the
+  // destructor marks the watches of the destroying thread, and the code
+  // that made the call returns without touching the port again.
+  class Watch {
+   public:
+    explicit Watch(const TCustomComPort* port);
+    ~Watch();
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+    bool PortGone() const { return FGone; }
+
+   private:
+    friend class TCustomComPort;
+    const TCustomComPort* FPort;
+    Watch* FOuter;
+    bool FGone = false;
+  };
+  // The calling thread's watches, innermost first.
+  static Watch*& Watches();
+  // Marks the calling thread's watches of this port: it is being destroyed.
+  void MarkWatchesGone() const;
+
   // Start and stop of the event thread, for Open and Close.
   void StartEventThread();
   void StopEventThread();
   // Joins the threads stopped from inside their own deliveries, except one
   // whose delivery is still in progress on the calling thread.
   void JoinRetiredThreads();
+  // For the destructor: the threads whose delivery is still in progress on
+  // the calling thread end, and free themselves, once it returns.
+  void ReleaseRetiredThreads();
 
   std::unique_ptr<TComThread> FEventThread;
   bool FThreadCreated = false;
@@ -354,11 +390,17 @@ class TCustomComPort : public fw::TComponent {
 };
 
 template <class Event, class... Args>
-void TCustomComPort::TellLinks(const Event& (TComLink::*event)() const,
+bool TCustomComPort::TellLinks(const Event& (TComLink::*event)() const,
                                Args... args) {
-  // A copy: a handler may register or unregister links.
+  const Watch watch(this);
+  // The links of the occasion; each is looked up again before it is told.
   const std::vector<TComLink*> links = FLinks;
-  for (TComLink* link : links) fw::Fire((link->*event)(), this, args...);
+  for (TComLink* link : links) {
+    if (!IsRegistered(link)) continue;
+    fw::Fire((link->*event)(), this, args...);
+    if (watch.PortGone()) return false;
+  }
+  return true;
 }
 
 // The port whose settings a stored form description sets.
