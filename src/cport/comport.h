@@ -3,6 +3,7 @@
 // hooks and links. Every platform call goes through comm::Api().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -178,9 +179,11 @@ class TCustomComPort : public fw::TComponent {
                           PAsync& AsyncPtr);
   std::int32_t WriteStrAsync(const std::u16string& Str, PAsync& AsyncPtr);
   std::int32_t ReadAsync(void* Buffer, std::int32_t Count, PAsync& AsyncPtr);
-  // `Str` holds what has been received so far (empty while the read is
-  // pending) and receives the whole text when WaitForAsync sees the read
-  // complete; it must stay valid until then.
+  // A text read of up to Count bytes. When it completes at once, `Str`
+  // receives the text of the bytes received; while it is pending `Str` is
+  // left empty. The port keeps no hold on `Str` after the call: the text of
+  // a read that completes later is the record's Text, filled in when
+  // WaitForAsync sees the read complete.
   std::int32_t ReadStrAsync(std::u16string& Str, std::int32_t Count,
                             PAsync& AsyncPtr);
   // Waits without a time limit of its own; the driver's timeouts end the
@@ -278,9 +281,13 @@ class TCustomComPort : public fw::TComponent {
   // WriteFile or ReadFile on the record; a pending operation is accepted.
   std::int32_t Issue(TOperationKind kind, void* Buffer, std::int32_t Count,
                      TAsync& async);
-  // A blocking transfer: issues with a record of its own, waits, releases.
-  template <class IssueFn>
-  std::int32_t RunBlocking(const IssueFn& issue);
+  // ReadAsync without the record's text: for ReadAsync and ReadStrAsync.
+  std::int32_t StartRead(void* Buffer, std::int32_t Count, TAsync& async);
+  // A blocking transfer: issues with a record of its own, waits, hands the
+  // completed record to `completed` when given, releases the record.
+  template <class IssueFn, class CompletedFn = std::nullptr_t>
+  std::int32_t RunBlocking(const IssueFn& issue,
+                           const CompletedFn& completed = nullptr);
   void ReportLine(TComSignal signal,
                   const TComSignalEvent& (TComLink::*linkEvent)() const,
                   void (TCustomComPort::*fire)(bool));

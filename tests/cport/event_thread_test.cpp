@@ -133,9 +133,9 @@ enum class EndAction {
   kDestroyFromLink
 };
 
-class SelfEndTest : public EventTest,
-                    public ::testing::WithParamInterface<
-                        std::tuple<TSyncMethod, EndAction>> {
+class SelfEndTest
+    : public EventTest,
+      public ::testing::WithParamInterface<std::tuple<TSyncMethod, EndAction>> {
  protected:
   void Act(EndAction action) {
     switch (action) {
