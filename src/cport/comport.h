@@ -86,7 +86,10 @@ class TCustomComPort : public fw::TComponent {
   TSyncMethod SyncMethod() const { return FSyncMethod; }
   void SetSyncMethod(TSyncMethod value);
   // Code page of WriteUnicodeString and ReadUnicodeString; 0 is the
-  // system ANSI code page.
+  // system ANSI code page. Writing only stores it. A code page this system
+  // cannot convert is reported by the first of those calls that uses it,
+  // before anything is sent or read: code 2 or 3 with the platform's
+  // invalid-parameter number.
   std::uint32_t CodePage() const { return FCodePage; }
   void SetCodePage(std::uint32_t value) { FCodePage = value; }
 
@@ -278,6 +281,9 @@ class TCustomComPort : public fw::TComponent {
   bool CheckAsync(PAsync AsyncPtr);
   // Reports code 24 while no device handle is open.
   void CheckOpen();
+  // Reports `code` with the invalid-parameter number when this system
+  // cannot convert text with CodePage; false then.
+  bool CheckCodePage(std::uint16_t code);
   // WriteFile or ReadFile on the record; a pending operation is accepted.
   std::int32_t Issue(TOperationKind kind, void* Buffer, std::int32_t Count,
                      TAsync& async);

@@ -31,6 +31,14 @@ void TCustomComPort::CheckOpen() {
     RaisePortError(CodeOf(CEPortNotOpen), -CodeOf(CEPortNotOpen));
 }
 
+bool TCustomComPort::CheckCodePage(std::uint16_t code) {
+  if (fw::IsCodePageAvailable(FCodePage)) return true;
+  // As the system's own conversion reports an unknown code page.
+  comm::Api().SetLastError(comm::kErrorInvalidParameter);
+  RaiseLastError(code);
+  return false;
+}
+
 std::int32_t TCustomComPort::Issue(TOperationKind kind, void* Buffer,
                                    std::int32_t Count, TAsync& async) {
   comm::CommApi& api = comm::Api();
@@ -191,6 +199,8 @@ std::int32_t TCustomComPort::ReadStr(std::u16string& Str, std::int32_t Count) {
 }
 
 std::int32_t TCustomComPort::WriteUnicodeString(const std::u16string& Str) {
+  // Nothing is sent in a code page that cannot be converted.
+  if (!CheckCodePage(CodeOf(CE_WriteFailed))) return 0;
   const std::string bytes = fw::WideToMultiByte(FCodePage, Str);
   return RunBlocking([&](PAsync& p) {
     if (!bytes.empty())
@@ -201,7 +211,8 @@ std::int32_t TCustomComPort::WriteUnicodeString(const std::u16string& Str) {
 std::int32_t TCustomComPort::ReadUnicodeString(std::u16string& Str,
                                                std::int32_t Count) {
   Str.clear();
-  if (Count < 1) return 0;
+  // Checked before reading: the received bytes stay queued.
+  if (!CheckCodePage(CodeOf(CE_ReadFailed)) || Count < 1) return 0;
   std::string bytes(static_cast<std::size_t>(Count), '\0');
   bytes.resize(
       static_cast<std::size_t>(std::max(0, Read(bytes.data(), Count))));

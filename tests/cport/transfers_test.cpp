@@ -200,6 +200,48 @@ TEST_F(TransferTest, UnicodeTextUsesTheCodePage) {
   EXPECT_EQ(text, u"\u00E9t\u00E9");
 }
 
+// A code page this system cannot convert is reported when a transfer first
+// uses it, before anything is sent or read: the received bytes stay queued
+// for a read in a code page that works. With an OnException handler the
+// call returns 0 after the report, still without a transfer.
+TEST_F(TransferTest, AnUnknownCodePageIsReportedBeforeAnyTransfer) {
+  struct Case {
+    const char* name;
+    int code;
+    std::function<std::int32_t()> call;
+  };
+  std::u16string text = u"old";
+  const std::vector<Case> cases = {
+      {"WriteUnicodeString", 2,
+       [&] { return port.WriteUnicodeString(u"abc"); }},
+      {"ReadUnicodeString", 3,
+       [&] { return port.ReadUnicodeString(text, 10); }},
+  };
+  port.SetCodePage(12345);
+  fake.Receive("keep");
+  std::vector<TComExceptions> handled;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const EComPort e = Raised(c.call);
+    EXPECT_EQ(e.Code(), c.code);
+    EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorInvalidParameter));
+    port.SetOnException(
+        [&](fw::TObject*, TComExceptions kind, const std::u16string&,
+            std::int64_t, const std::u16string&) { handled.push_back(kind); });
+    EXPECT_EQ(c.call(), 0);
+    port.SetOnException(nullptr);
+  }
+  EXPECT_THAT(handled, ElementsAre(CE_WriteFailed, CE_ReadFailed));
+  EXPECT_TRUE(fake.Calls("WriteFile").empty());
+  EXPECT_TRUE(fake.Calls("ReadFile").empty());
+  EXPECT_EQ(text, u"");
+  EXPECT_TRUE(log.empty());
+
+  port.SetCodePage(65001);
+  EXPECT_EQ(port.ReadUnicodeString(text, 10), 4);
+  EXPECT_EQ(text, u"keep");
+}
+
 TEST_F(PortTest, TransfersOnAClosedPortReportPortNotOpen) {
   std::uint8_t byte = 0;
   const std::vector<std::function<void()>> transfers = {
