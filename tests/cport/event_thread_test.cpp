@@ -525,6 +525,64 @@ TEST_F(EventTest, WindowModeShowsHandlerErrorsAndCarriesOn) {
   port.Close();
 }
 
+// Telling the links follows the registration as it changes: a link that an
+// earlier link's handler unregisters and frees is not told, and one that it
+// registers is not told of the occasion under way.
+TEST_F(EventTest, LinksAreToldByTheRegistrationAsItChanges) {
+  using Handler = std::function<void()>;
+  struct Occasion {
+    const char* name;
+    std::function<void(TComLink&, Handler)> assign;
+    std::function<void()> bring;  // on the open port; empty: Open itself
+  };
+  auto signal = [](void (TComLink::*set)(TComSignalEvent)) {
+    return [set](TComLink& link, Handler h) {
+      (link.*set)([h](fw::TObject*, bool) { h(); });
+    };
+  };
+  const std::vector<Occasion> occasions = {
+      {"OnConnAtOpen", signal(&TComLink::SetOnConn), {}},
+      {"OnTxAtAWrite", signal(&TComLink::SetOnTx),
+       [this] { port.WriteStr(u"x"); }},
+      {"OnRingAtARing",
+       [](TComLink& link, Handler h) {
+         link.SetOnRing([h](fw::TObject*) { h(); });
+       },
+       [this] { fake.RaiseEvents(comm::kEvRing); }},
+      {"OnRxBufAtReceivedData",
+       [](TComLink& link, Handler h) {
+         link.SetOnRxBuf(
+             [h](fw::TObject*, const std::uint8_t*, std::int32_t) { h(); });
+       },
+       [this] { fake.Receive("data"); }},
+  };
+  for (const Occasion& o : occasions) {
+    SCOPED_TRACE(o.name);
+    ClearLog();
+    TComLink first, late;
+    auto second = std::make_unique<TComLink>();
+    o.assign(first, [&] {
+      Log("first");
+      if (!second) return;
+      port.UnRegisterLink(second.get());
+      second.reset();
+      port.RegisterLink(&late);
+    });
+    o.assign(*second, [&] { Log("second"); });
+    o.assign(late, [&] { Log("late"); });
+    port.RegisterLink(&first);
+    port.RegisterLink(second.get());
+    port.Open();
+    if (o.bring) o.bring();
+    ASSERT_TRUE(PumpUntil([&] { return LogSize() >= 1; }));
+    PumpFor(20ms);
+    EXPECT_THAT(Logged(), ElementsAre("first"));
+    port.Close();
+    port.UnRegisterLink(&first);
+    port.UnRegisterLink(&late);
+  }
+}
+
 // A handler of one port (A) that closes or destroys another (B) whose report
 // is already waiting for the UI thread: taken in the same batch of
 // marshalled calls, or sent as a window message. The wait for B's thread
