@@ -5,6 +5,7 @@
 #include "framework/os_error.h"
 
 namespace cport {
+
 TCustomComPort::Watch*& TCustomComPort::Watches() {
   thread_local Watch* innermost = nullptr;
   return innermost;
