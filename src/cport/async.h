@@ -21,10 +21,15 @@ struct TAsync {
   std::unique_ptr<std::uint8_t[]> Data;
   std::int32_t Size = 0;
 
-  // A text read's receive buffer and the text it decodes into once the read
-  // has completed; both are kept only for a read issued by ReadStrAsync.
+  // For a read issued by ReadStrAsync: the receive buffer, and the text of
+  // the bytes received, decoded through the system ANSI code page. The text
+  // is set when the read completes at once, and by WaitForAsync when it
+  // completes later; it is empty while the read is pending. The caller
+  // takes a later read's text from here: the port keeps no reference to
+  // the caller's own text. Any other operation issued with the record
+  // empties both.
   std::vector<std::uint8_t> TextBytes;
-  std::u16string* Text = nullptr;
+  std::u16string Text;
 };
 using PAsync = TAsync*;
 

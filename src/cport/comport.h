@@ -3,6 +3,7 @@
 // hooks and links. Every platform call goes through comm::Api().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,11 @@ class TComThread;
 class TCustomComPort : public fw::TComponent {
  public:
   explicit TCustomComPort(fw::TComponent* AOwner);
+  // Closes the port when it is open. A handler may destroy the port from
+  // inside one of its own notifications, in every delivery mode: the port's
+  // code it returns to touches the port no more, the rest of the report is
+  // dropped, and the event thread ends and frees itself once the handler has
+  // returned (fw::WaitForFreedThreads waits for that).
   ~TCustomComPort() override;
 
   std::u16string ClassName() const override { return u"TCustomComPort"; }
@@ -80,7 +86,10 @@ class TCustomComPort : public fw::TComponent {
   TSyncMethod SyncMethod() const { return FSyncMethod; }
   void SetSyncMethod(TSyncMethod value);
   // Code page of WriteUnicodeString and ReadUnicodeString; 0 is the
-  // system ANSI code page.
+  // system ANSI code page. Writing only stores it. A code page this system
+  // cannot convert is reported by the first of those calls that uses it,
+  // before anything is sent or read: code 2 or 3 with the platform's
+  // invalid-parameter number.
   std::uint32_t CodePage() const { return FCodePage; }
   void SetCodePage(std::uint32_t value) { FCodePage = value; }
 
@@ -173,9 +182,11 @@ class TCustomComPort : public fw::TComponent {
                           PAsync& AsyncPtr);
   std::int32_t WriteStrAsync(const std::u16string& Str, PAsync& AsyncPtr);
   std::int32_t ReadAsync(void* Buffer, std::int32_t Count, PAsync& AsyncPtr);
-  // `Str` holds what has been received so far (empty while the read is
-  // pending) and receives the whole text when WaitForAsync sees the read
-  // complete; it must stay valid until then.
+  // A text read of up to Count bytes. When it completes at once, `Str`
+  // receives the text of the bytes received; while it is pending `Str` is
+  // left empty. The port keeps no hold on `Str` after the call: the text of
+  // a read that completes later is the record's Text, filled in when
+  // WaitForAsync sees the read complete.
   std::int32_t ReadStrAsync(std::u16string& Str, std::int32_t Count,
                             PAsync& AsyncPtr);
   // Waits without a time limit of its own; the driver's timeouts end the
@@ -257,20 +268,32 @@ class TCustomComPort : public fw::TComponent {
   void Purge(std::uint32_t flags);
   comm::Dcb BuildDcb() const;
   // Calls `event` of every registered link that has it assigned, in
-  // registration order, with the port as sender.
+  // registration order, with the port as sender. The registration is
+  // followed as it changes: a link that an earlier link's handler
+  // unregistered (and perhaps freed) is not told, nor one registered after
+  // the occasion. False when a handler destroyed the port: the caller must
+  // then return without touching it.
   template <class Event, class... Args>
-  void TellLinks(const Event& (TComLink::*event)() const, Args... args);
+  bool TellLinks(const Event& (TComLink::*event)() const, Args... args);
+  bool IsRegistered(const TComLink* link) const;
   void RecomputeHasLink();
   // Reports code 4 for a null record; false then.
   bool CheckAsync(PAsync AsyncPtr);
   // Reports code 24 while no device handle is open.
   void CheckOpen();
+  // Reports `code` with the invalid-parameter number when this system
+  // cannot convert text with CodePage; false then.
+  bool CheckCodePage(std::uint16_t code);
   // WriteFile or ReadFile on the record; a pending operation is accepted.
   std::int32_t Issue(TOperationKind kind, void* Buffer, std::int32_t Count,
                      TAsync& async);
-  // A blocking transfer: issues with a record of its own, waits, releases.
-  template <class IssueFn>
-  std::int32_t RunBlocking(const IssueFn& issue);
+  // ReadAsync without the record's text: for ReadAsync and ReadStrAsync.
+  std::int32_t StartRead(void* Buffer, std::int32_t Count, TAsync& async);
+  // A blocking transfer: issues with a record of its own, waits, hands the
+  // completed record to `completed` when given, releases the record.
+  template <class IssueFn, class CompletedFn = std::nullptr_t>
+  std::int32_t RunBlocking(const IssueFn& issue,
+                           const CompletedFn& completed = nullptr);
   void ReportLine(TComSignal signal,
                   const TComSignalEvent& (TComLink::*linkEvent)() const,
                   void (TCustomComPort::*fire)(bool));
@@ -297,12 +320,38 @@ class TCustomComPort : public fw::TComponent {
   // Message handler of the hidden window (smWindowSync).
   void PortWindowProc(TMessage& Message);
 
+  // Watches the port across calls into handlers on the calling thread. A
+  // handler may destroy the port (from inside its own notification); the
+  // destructor marks the watches of the destroying thread, and the code
+  // that made the call returns without touching the port again.
+  class Watch {
+   public:
+    explicit Watch(const TCustomComPort* port);
+    ~Watch();
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+    bool PortGone() const { return FGone; }
+
+   private:
+    friend class TCustomComPort;
+    const TCustomComPort* FPort;
+    Watch* FOuter;
+    bool FGone = false;
+  };
+  // The calling thread's watches, innermost first.
+  static Watch*& Watches();
+  // Marks the calling thread's watches of this port: it is being destroyed.
+  void MarkWatchesGone() const;
+
   // Start and stop of the event thread, for Open and Close.
   void StartEventThread();
   void StopEventThread();
   // Joins the threads stopped from inside their own deliveries, except one
   // whose delivery is still in progress on the calling thread.
   void JoinRetiredThreads();
+  // For the destructor: the threads whose delivery is still in progress on
+  // the calling thread end, and free themselves, once it returns.
+  void ReleaseRetiredThreads();
 
   std::unique_ptr<TComThread> FEventThread;
   bool FThreadCreated = false;
@@ -354,11 +403,17 @@ class TCustomComPort : public fw::TComponent {
 };
 
 template <class Event, class... Args>
-void TCustomComPort::TellLinks(const Event& (TComLink::*event)() const,
+bool TCustomComPort::TellLinks(const Event& (TComLink::*event)() const,
                                Args... args) {
-  // A copy: a handler may register or unregister links.
+  const Watch watch(this);
+  // The links of the occasion; each is looked up again before it is told.
   const std::vector<TComLink*> links = FLinks;
-  for (TComLink* link : links) fw::Fire((link->*event)(), this, args...);
+  for (TComLink* link : links) {
+    if (!IsRegistered(link)) continue;
+    fw::Fire((link->*event)(), this, args...);
+    if (watch.PortGone()) return false;
+  }
+  return true;
 }
 
 // The port whose settings a stored form description sets.

@@ -46,4 +46,11 @@ void TCustomComPort::JoinRetiredThreads() {
   });
 }
 
+void TCustomComPort::ReleaseRetiredThreads() {
+  JoinRetiredThreads();
+  for (std::unique_ptr<TComThread>& thread : FRetiredThreads)
+    fw::TThread::FreeOnTerminate(std::move(thread));
+  FRetiredThreads.clear();
+}
+
 }  // namespace cport

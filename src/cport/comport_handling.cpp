@@ -38,7 +38,7 @@ void TCustomComPort::HandleEvent(TComEvent Event) {
 void TCustomComPort::HandleRxChar() {
   const std::int32_t Count = InputCount();
   if (Count <= 0) return;
-  TellLinks(&TComLink::OnRx, true);
+  if (!TellLinks(&TComLink::OnRx, true)) return;
   // With a reader of whole buffers the port reads the data itself and
   // OnRxChar is not called; otherwise the data stays queued for OnRxChar.
   if (!TriggersOnRxChar() && DeliverRxBuf(Count)) return;
@@ -46,45 +46,47 @@ void TCustomComPort::HandleRxChar() {
 }
 
 bool TCustomComPort::DeliverRxBuf(std::int32_t Count) {
+  const Watch watch(this);
   std::vector<std::uint8_t> buffer;
   std::int32_t received = 0;
   bool read = false;
   // Reads once, on first need; the port's own OnRxBuf comes first. Only
   // the bytes actually received are handed on, and none means no call.
+  // False when a handler destroyed the port.
   auto readOnce = [&] {
-    if (read) return;
+    if (read) return true;
     read = true;
     buffer.resize(static_cast<std::size_t>(Count));
     received = std::clamp(Read(buffer.data(), Count), 0, Count);
+    if (watch.PortGone()) return false;
     if (received > 0) FireRxBuf(buffer.data(), received);
+    return !watch.PortGone();
   };
-  // A copy: a handler may register or unregister links.
+  // The links of the report, each looked up again before it is told.
   const std::vector<TComLink*> links = FLinks;
   for (TComLink* link : links) {
-    if (!link->OnRxBuf()) continue;
-    readOnce();
-    if (received > 0) link->OnRxBuf()(this, buffer.data(), received);
+    if (!IsRegistered(link) || !link->OnRxBuf()) continue;
+    if (!readOnce()) return true;
+    if (received > 0) fw::Fire(link->OnRxBuf(), this, buffer.data(), received);
+    if (watch.PortGone()) return true;
   }
   if (!read && !FTriggersOnRxChar) readOnce();
   return read;
 }
 
 void TCustomComPort::HandleTxEmpty() {
-  TellLinks(&TComLink::OnTx, false);
-  TellLinks(&TComLink::OnTxEmpty);
-  FireTxEmpty();
+  if (TellLinks(&TComLink::OnTx, false) && TellLinks(&TComLink::OnTxEmpty))
+    FireTxEmpty();
 }
 
 void TCustomComPort::HandleRxFlag() {
-  TellLinks(&TComLink::OnRxFlag);
-  FireRxFlag();
+  if (TellLinks(&TComLink::OnRxFlag)) FireRxFlag();
 }
 
 void TCustomComPort::HandleBreak() { FireBreak(); }
 
 void TCustomComPort::HandleRing() {
-  TellLinks(&TComLink::OnRing);
-  FireRing();
+  if (TellLinks(&TComLink::OnRing)) FireRing();
 }
 
 void TCustomComPort::HandleError() {

@@ -6,6 +6,24 @@
 
 namespace cport {
 
+TCustomComPort::Watch*& TCustomComPort::Watches() {
+  thread_local Watch* innermost = nullptr;
+  return innermost;
+}
+
+TCustomComPort::Watch::Watch(const TCustomComPort* port)
+    : FPort(port), FOuter(Watches()) {
+  Watches() = this;
+}
+
+TCustomComPort::Watch::~Watch() { Watches() = FOuter; }
+
+void TCustomComPort::MarkWatchesGone() const {
+  for (Watch* watch = Watches(); watch != nullptr; watch = watch->FOuter) {
+    if (watch->FPort == this) watch->FGone = true;
+  }
+}
+
 void TCustomComPort::FireAfterClose() { fw::Fire(FOnAfterClose, this); }
 void TCustomComPort::FireAfterOpen() { fw::Fire(FOnAfterOpen, this); }
 void TCustomComPort::FireBeforeClose() { fw::Fire(FOnBeforeClose, this); }
@@ -39,8 +57,7 @@ void TCustomComPort::ReportLine(TComSignal signal,
                                     const,
                                 void (TCustomComPort::*fire)(bool)) {
   const bool on = Signals().Contains(signal);
-  TellLinks(linkEvent, on);
-  (this->*fire)(on);
+  if (TellLinks(linkEvent, on)) (this->*fire)(on);
 }
 
 void TCustomComPort::HandleCTSChange() {
@@ -53,14 +70,17 @@ void TCustomComPort::HandleRLSDChange() {
   ReportLine(csRLSD, &TComLink::OnRLSDChange, &TCustomComPort::FireRLSDChange);
 }
 
+bool TCustomComPort::IsRegistered(const TComLink* link) const {
+  return std::find(FLinks.begin(), FLinks.end(), link) != FLinks.end();
+}
+
 void TCustomComPort::RecomputeHasLink() {
   FHasLink = std::any_of(FLinks.begin(), FLinks.end(),
                          [](TComLink* link) { return bool(link->OnRxBuf()); });
 }
 
 void TCustomComPort::RegisterLink(TComLink* AComLink) {
-  if (AComLink == nullptr ||
-      std::find(FLinks.begin(), FLinks.end(), AComLink) != FLinks.end()) {
+  if (AComLink == nullptr || IsRegistered(AComLink)) {
     RaisePortError(CodeOf(CE_RegFailed), 0);
   } else {
     FLinks.push_back(AComLink);

@@ -26,6 +26,8 @@ TCustomComPort::~TCustomComPort() {
     Close();
   } catch (...) {
   }
+  ReleaseRetiredThreads();
+  MarkWatchesGone();
   FBuffer.reset();
   FFlowControl.reset();
   FTimeouts.reset();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <type_traits>
 
 #include "cport/comport.h"
 #include "framework/text.h"
@@ -28,6 +29,14 @@ bool TCustomComPort::CheckAsync(PAsync AsyncPtr) {
 void TCustomComPort::CheckOpen() {
   if (FHandle == comm::kInvalidHandle)
     RaisePortError(CodeOf(CEPortNotOpen), -CodeOf(CEPortNotOpen));
+}
+
+bool TCustomComPort::CheckCodePage(std::uint16_t code) {
+  if (fw::IsCodePageAvailable(FCodePage)) return true;
+  // As the system's own conversion reports an unknown code page.
+  comm::Api().SetLastError(comm::kErrorInvalidParameter);
+  RaiseLastError(code);
+  return false;
 }
 
 std::int32_t TCustomComPort::Issue(TOperationKind kind, void* Buffer,
@@ -62,8 +71,8 @@ std::int32_t TCustomComPort::WriteAsync(const void* Buffer, std::int32_t Count,
   if (Count > 0)
     std::memcpy(async.Data.get(), Buffer, static_cast<std::size_t>(Count));
   async.Size = Count;
-  async.Text = nullptr;
   async.TextBytes.clear();
+  async.Text.clear();
   const std::int32_t written = Issue(okWrite, async.Data.get(), Count, async);
   TellLinks(&TComLink::OnTx, true);
   return written;
@@ -72,15 +81,21 @@ std::int32_t TCustomComPort::WriteAsync(const void* Buffer, std::int32_t Count,
 std::int32_t TCustomComPort::ReadAsync(void* Buffer, std::int32_t Count,
                                        PAsync& AsyncPtr) {
   if (!CheckAsync(AsyncPtr)) return 0;
-  AsyncPtr->Kind = okRead;
-  AsyncPtr->Text = nullptr;
+  AsyncPtr->TextBytes.clear();
+  AsyncPtr->Text.clear();
+  return StartRead(Buffer, Count, *AsyncPtr);
+}
+
+std::int32_t TCustomComPort::StartRead(void* Buffer, std::int32_t Count,
+                                       TAsync& async) {
+  async.Kind = okRead;
   // A negative count would write outside the caller's buffer.
   if (Count < 0) {
     RaisePortError(CodeOf(CE_ReadFailed), comm::kErrorInvalidParameter);
     return 0;
   }
   CheckOpen();
-  return Issue(okRead, Buffer, Count, *AsyncPtr);
+  return Issue(okRead, Buffer, Count, async);
 }
 
 std::int32_t TCustomComPort::WriteStrAsync(const std::u16string& Str,
@@ -99,10 +114,10 @@ std::int32_t TCustomComPort::ReadStrAsync(std::u16string& Str,
   if (Count < 1 || !CheckAsync(AsyncPtr)) return 0;
   TAsync& async = *AsyncPtr;
   async.TextBytes.assign(static_cast<std::size_t>(Count), 0);
-  const std::int32_t received =
-      ReadAsync(async.TextBytes.data(), Count, AsyncPtr);
-  async.Text = &Str;
-  Str = Decode(fw::kCpAcp, async.TextBytes.data(), received);
+  async.Text.clear();
+  const std::int32_t received = StartRead(async.TextBytes.data(), Count, async);
+  async.Text = Decode(fw::kCpAcp, async.TextBytes.data(), received);
+  Str = async.Text;
   return received;
 }
 
@@ -120,10 +135,8 @@ std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
   }
   const auto count = static_cast<std::int32_t>(done);
   if (async.Kind == okRead) {
-    if (async.Text != nullptr) {
-      *async.Text = Decode(fw::kCpAcp, async.TextBytes.data(), count);
-      async.Text = nullptr;
-    }
+    if (!async.TextBytes.empty())
+      async.Text = Decode(fw::kCpAcp, async.TextBytes.data(), count);
     if (InputCount() == 0) TellLinks(&TComLink::OnRx, false);
   } else if (async.Data) {
     TellLinks(&TComLink::OnTxBuf,
@@ -145,8 +158,9 @@ bool TCustomComPort::IsAsyncCompleted(PAsync AsyncPtr) {
   return false;
 }
 
-template <class IssueFn>
-std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue) {
+template <class IssueFn, class CompletedFn>
+std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
+                                         const CompletedFn& completed) {
   ScopedAsync async;
   try {
     issue(async.Ptr());
@@ -162,7 +176,9 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue) {
       api.WaitForSingleObject(async.Ptr()->Overlapped.hEvent, comm::kInfinite);
     throw;
   }
-  return WaitForAsync(async.Ptr());
+  const std::int32_t count = WaitForAsync(async.Ptr());
+  if constexpr (!std::is_null_pointer_v<CompletedFn>) completed(*async.Ptr());
+  return count;
 }
 
 std::int32_t TCustomComPort::Write(const void* Buffer, std::int32_t Count) {
@@ -178,10 +194,13 @@ std::int32_t TCustomComPort::Read(void* Buffer, std::int32_t Count) {
 }
 
 std::int32_t TCustomComPort::ReadStr(std::u16string& Str, std::int32_t Count) {
-  return RunBlocking([&](PAsync& p) { ReadStrAsync(Str, Count, p); });
+  return RunBlocking([&](PAsync& p) { ReadStrAsync(Str, Count, p); },
+                     [&](const TAsync& async) { Str = async.Text; });
 }
 
 std::int32_t TCustomComPort::WriteUnicodeString(const std::u16string& Str) {
+  // Nothing is sent in a code page that cannot be converted.
+  if (!CheckCodePage(CodeOf(CE_WriteFailed))) return 0;
   const std::string bytes = fw::WideToMultiByte(FCodePage, Str);
   return RunBlocking([&](PAsync& p) {
     if (!bytes.empty())
@@ -192,7 +211,8 @@ std::int32_t TCustomComPort::WriteUnicodeString(const std::u16string& Str) {
 std::int32_t TCustomComPort::ReadUnicodeString(std::u16string& Str,
                                                std::int32_t Count) {
   Str.clear();
-  if (Count < 1) return 0;
+  // Checked before reading: the received bytes stay queued.
+  if (!CheckCodePage(CodeOf(CE_ReadFailed)) || Count < 1) return 0;
   std::string bytes(static_cast<std::size_t>(Count), '\0');
   bytes.resize(
       static_cast<std::size_t>(std::max(0, Read(bytes.data(), Count))));

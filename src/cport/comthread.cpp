@@ -52,8 +52,8 @@ TComThread::TComThread(TCustomComPort* AComPort)
 TComThread::~TComThread() {
   SignalStop();
   // A thread that never started ends in the base destructor without
-  // running Execute.
-  if (!FStarted) return;
+  // running Execute; one that destroys itself has left Execute already.
+  if (!FStarted || IsCurrentThread()) return;
   if (!Finished()) Terminate();
   fw::WaitForThreadHandle(Handle());
 }

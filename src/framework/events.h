@@ -15,10 +15,13 @@ using TMethod = std::function<void(TObject* Sender, Args...)>;
 
 using TNotifyEvent = TMethod<>;
 
-// Calls `handler` when it is assigned.
+// Calls `handler` when it is assigned. A copy runs: the handler may assign
+// another one in its place, or destroy the object that holds it.
 template <class Handler, class... Args>
 void Fire(const Handler& handler, Args&&... args) {
-  if (handler) handler(std::forward<Args>(args)...);
+  if (!handler) return;
+  const Handler call = handler;
+  call(std::forward<Args>(args)...);
 }
 
 }  // namespace fw

@@ -22,9 +22,11 @@ struct SyncState {
   std::mutex lock;  // guards queue and wake
   std::vector<SyncRequest*> queue;
   // Calls taken from the queue and not yet run. UI thread only. A call that
-  // processes messages runs CheckSynchronize again, which carries on with
-  // these before the newly queued ones: a taken call never waits for the
-  // one that took it (whose caller may be waiting for that very call).
+  // processes messages, or waits for a thread, runs CheckSynchronize again,
+  // which carries on with these before the newly queued ones: a taken call
+  // never waits for the one that took it (whose caller may be waiting for
+  // that very call). The calls-waiting event stays set while any is left,
+  // so such a wait sees them.
   std::deque<SyncRequest*> taken;
   std::function<void()> wake;
   std::atomic<std::thread::id> mainThread{};
@@ -78,17 +80,23 @@ bool CheckSynchronize() {
         u"CheckSynchronize called from a thread that is not the UI "
         u"thread");
   SyncState& state = State();
-  comm::Api().ResetEvent(CallsWaitingEvent());
   {
     std::lock_guard guard(state.lock);
     state.taken.insert(state.taken.end(), state.queue.begin(),
                        state.queue.end());
     state.queue.clear();
+    if (state.taken.empty()) comm::Api().ResetEvent(CallsWaitingEvent());
   }
   bool ran = false;
   while (!state.taken.empty()) {
     SyncRequest* request = state.taken.front();
     state.taken.pop_front();
+    {
+      // Reset under the lock: a call queued meanwhile sets it again.
+      std::lock_guard guard(state.lock);
+      if (state.taken.empty() && state.queue.empty())
+        comm::Api().ResetEvent(CallsWaitingEvent());
+    }
     ran = true;
     try {
       request->call();

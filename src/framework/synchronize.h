@@ -25,11 +25,13 @@ void Synchronize(std::function<void()> call);
 
 // UI thread only: takes the whole queue at once and runs its calls in order,
 // outside the lock. Returns whether a call ran. Raises EThread on another
-// thread.
+// thread. Called again from inside one of those calls (a handler that
+// processes messages or waits for a thread), it first runs the calls still
+// left of the batch taken before.
 bool CheckSynchronize();
 
-// The manual-reset event that is set while calls are queued (the UI thread
-// waits on it together with a thread handle).
+// The manual-reset event that is set while calls are queued or taken and not
+// yet run (the UI thread waits on it together with a thread handle).
 comm::Handle CallsWaitingEvent();
 
 // The application's wake-up, called (under the queue lock) after a call or a

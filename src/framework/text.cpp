@@ -231,6 +231,10 @@ std::u16string IntToStr(std::int64_t value) {
 
 #ifdef _WIN32
 
+bool IsCodePageAvailable(std::uint32_t codePage) {
+  return codePage == kCpAcp || ::IsValidCodePage(codePage) != FALSE;
+}
+
 std::string WideToMultiByte(std::uint32_t codePage, std::u16string_view text) {
   if (text.empty()) return {};
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
@@ -262,6 +266,13 @@ std::u16string MultiByteToWide(std::uint32_t codePage, std::string_view bytes) {
 }
 
 #else
+
+bool IsCodePageAvailable(std::uint32_t codePage) {
+  if (codePage == kCpAcp || codePage == kCpUtf8) return true;
+  const auto name = IconvName(codePage);
+  return name && Converter(*name, "UTF-16LE").Valid() &&
+         Converter("UTF-16LE", *name).Valid();
+}
 
 std::string WideToMultiByte(std::uint32_t codePage, std::u16string_view text) {
   if (codePage == kCpAcp) {

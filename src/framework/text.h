@@ -15,6 +15,9 @@ namespace fw {
 inline constexpr std::uint32_t kCpAcp = 0;
 inline constexpr std::uint32_t kCpUtf8 = 65001;
 
+// Whether this system converts text with `codePage` (0 and 65001 always).
+bool IsCodePageAvailable(std::uint32_t codePage);
+
 // Converts between UTF-16 and bytes of `codePage`. An unknown code page or a
 // failed conversion gives an empty result.
 std::string WideToMultiByte(std::uint32_t codePage, std::u16string_view text);

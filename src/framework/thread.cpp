@@ -1,5 +1,8 @@
 #include "framework/thread.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 
 #include "framework/exception.h"
@@ -17,6 +20,18 @@ namespace {
 thread_local const TThread* tRunning = nullptr;
 
 constexpr std::uint32_t kPumpInterval = 1000;
+
+// The threads given to FreeOnTerminate that have not been destroyed yet.
+struct FreedThreads {
+  std::mutex lock;
+  std::condition_variable gone;
+  int running = 0;
+};
+
+FreedThreads& Freed() {
+  static FreedThreads freed;
+  return freed;
+}
 
 #ifdef _WIN32
 
@@ -99,6 +114,13 @@ TThread::TThread(bool createSuspended) : createSuspended_(createSuspended) {
     throw EThread(u"Thread creation error: " + SysErrorMessage(error));
 }
 
+bool WaitForFreedThreads(std::uint32_t milliseconds) {
+  FreedThreads& freed = Freed();
+  std::unique_lock lock(freed.lock);
+  return freed.gone.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                             [&] { return freed.running == 0; });
+}
+
 TThread::~TThread() {
   if (!started_) {
     // Never started: the body ends at once without running Execute.
@@ -108,10 +130,36 @@ TThread::~TThread() {
   } else if (!finished_) {
     Terminate();
   }
-  // Always waited for, so the body is done with this object before it goes.
-  WaitForThreadHandle(handle_);
+  // Always waited for, so the body is done with this object before it goes;
+  // destroyed by its own body (FreeOnTerminate), it is done already.
+  if (!IsCurrentThread()) WaitForThreadHandle(handle_);
   comm::Api().CloseHandle(handle_);
 }
+
+void TThread::FreeOnTerminate(std::unique_ptr<TThread> thread) {
+  if (!thread) return;
+  {
+    FreedThreads& freed = Freed();
+    std::lock_guard guard(freed.lock);
+    ++freed.running;
+  }
+  // A thread never started ends at once in the destructor.
+  if (!thread->started_) thread->handOvers_ = 1;
+  thread.release()->HandOver();
+}
+
+void TThread::HandOver() {
+  if (handOvers_.fetch_add(1) != 1) return;
+  delete this;
+  FreedThreads& freed = Freed();
+  {
+    std::lock_guard guard(freed.lock);
+    --freed.running;
+  }
+  freed.gone.notify_all();
+}
+
+bool TThread::IsCurrentThread() const { return tRunning == this; }
 
 void TThread::AfterConstruction() {
   if (!createSuspended_) Start();
@@ -155,8 +203,10 @@ std::uint32_t TThread::Body() {
     }
   }
   const std::uint32_t code = returnValue_;
-  // The last touch of this object: the owner may destroy it from here on.
+  // An owner that keeps the object waits for the thread's end before it
+  // destroys it; one that gave it up (FreeOnTerminate) leaves that to here.
   finished_ = true;
+  HandOver();
   return code;
 }
 

@@ -52,6 +52,15 @@ class TThread : public TObject {
   std::exception_ptr FatalException() const;
   std::uint32_t ReturnValue() const { return returnValue_; }
 
+  // Gives `thread` to its own thread, which destroys the object as it ends
+  // (or at once, when it has ended already). For an owner that must let go
+  // of a thread from inside that thread's own work (its body, or a call the
+  // thread waits on), where waiting for it would never end. The thread must
+  // end by itself; WaitForFreedThreads waits for it.
+  static void FreeOnTerminate(std::unique_ptr<TThread> thread);
+  // True on the thread whose body this object runs.
+  bool IsCurrentThread() const;
+
   // Runs `call` on the UI thread (see fw::Synchronize).
   static void Synchronize(std::function<void()> call) {
     fw::Synchronize(std::move(call));
@@ -63,6 +72,9 @@ class TThread : public TObject {
 
  private:
   std::uint32_t Body();
+  // Called by the body as it ends and by FreeOnTerminate: the second of
+  // the two destroys the object.
+  void HandOver();
 
   comm::Handle handle_ = 0;
   bool createSuspended_;
@@ -71,6 +83,7 @@ class TThread : public TObject {
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
   std::atomic<std::uint32_t> returnValue_{0};
+  std::atomic<int> handOvers_{0};
   std::exception_ptr fatalException_;
 };
 
@@ -86,5 +99,10 @@ std::unique_ptr<T> MakeThread(Args&&... args) {
 // the UI thread running queued calls and sent messages meanwhile, elsewhere
 // a plain wait without a time limit.
 void WaitForThreadHandle(comm::Handle thread);
+
+// Waits up to `milliseconds` until every thread given to
+// TThread::FreeOnTerminate has ended and been destroyed; whether all have.
+// It runs no queued calls meanwhile.
+bool WaitForFreedThreads(std::uint32_t milliseconds);
 
 }  // namespace fw

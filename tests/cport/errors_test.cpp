@@ -1,5 +1,7 @@
 // The error messages, the OnException path and the link registration
 // errors.
+#include "error_texts.h"
+#include "framework/text.h"
 #include "port_fixture.h"
 
 namespace cport::testing {
@@ -7,24 +9,40 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(EComPortMessage, FollowsTheCodeAndTheSystemNumber) {
-  struct Case {
-    EComPort error;
-    const char* message;
-    int winCode;
-  };
-  const std::vector<Case> cases = {
-      {EComPort(1, 2), "Unable to open com port (Error: 2)", 2},
-      {EComPort(5, -5), "PurgeComm function failed (Error: -5)", -5},
-      {EComPort(22), "A component is linked to OnRxBuf event", -1},
-      {EComPort(24), "Port Not Open", -1},
-      {EComPort(19), "Cannot change led state if ComPort is selected", -1},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Text(c.error), c.message);
-    EXPECT_EQ(c.error.WinCode(), c.winCode);
+// A port whose error path the test drives directly.
+class ReportingPort : public TComPort {
+ public:
+  using TComPort::TComPort;
+  using TCustomComPort::RaisePortError;
+};
+
+// Every code's message, alone and with a system number; the handler's kind
+// and message for each code.
+TEST(EComPortMessage, EveryCodeHasItsTextAndTheSystemNumberFollows) {
+  comm::FakeComm fake;
+  comm::ScopedApi scope(fake);
+  ReportingPort port(nullptr);
+  TComExceptions kind{};
+  std::u16string message;
+  port.SetOnException([&](fw::TObject*, TComExceptions k,
+                          const std::u16string& m, std::int64_t,
+                          const std::u16string&) {
+    kind = k;
+    message = m;
+  });
+  for (int code = 1; code <= 24; ++code) {
+    SCOPED_TRACE(code);
+    const std::string text = kErrorTexts[static_cast<std::size_t>(code)];
+    EXPECT_EQ(Text(EComPort(code)), text);
+    EXPECT_EQ(EComPort(code).WinCode(), -1);
+    EXPECT_EQ(Text(EComPort(code, 2)), text + " (Error: 2)");
+    EXPECT_EQ(Text(EComPort(code, -5)), text + " (Error: -5)");
+    EXPECT_EQ(EComPort(code, -5).WinCode(), -5);
+    EXPECT_EQ(EComPort(code, 0).Code(), code);
+    port.RaisePortError(static_cast<std::uint16_t>(code), 0);
+    EXPECT_EQ(static_cast<int>(kind), code - 1);
+    EXPECT_EQ(fw::ToUtf8(message), text);
   }
-  EXPECT_EQ(EComPort(9, 0).Code(), 9);
   EXPECT_EQ(PortErrorMessage(0), u"");
   EXPECT_EQ(PortErrorMessage(25), u"");
 }

@@ -1,11 +1,14 @@
 // The event thread: its start and stop, the handling of reported events in
 // their fixed order, received characters on every road, delivery on the UI
-// thread, on the event thread and through the hidden window, and handlers
-// that close their own port.
+// thread, on the event thread and through the hidden window, handlers that
+// close or destroy their own port, and handlers that end another port.
+#include <cstring>
+#include <memory>
 #include <tuple>
 
 #include "event_fixture.h"
 #include "framework/headless_application.h"
+#include "framework/thread.h"
 
 namespace cport::testing {
 namespace {
@@ -119,90 +122,125 @@ TEST_F(EventTest, CloseRunsADeliveryAlreadyQueuedWhileStillConnected) {
   EXPECT_EQ(fake.InputQueued(), 0u);
 }
 
-// A notification handler that closes its own port: by Close, by writing
-// Connected false, or by moving the port to another device name.
-enum class CloseAction { kClose, kDisconnect, kPortChange };
+// A notification handler that ends its own port: by Close, by writing
+// Connected false, by moving the port to another device name, or by
+// destroying it, from the port's own OnRxChar or from a link's OnRx.
+enum class EndAction {
+  kClose,
+  kDisconnect,
+  kPortChange,
+  kDestroy,
+  kDestroyFromLink
+};
 
-class SelfCloseTest : public EventTest,
-                      public ::testing::WithParamInterface<
-                          std::tuple<TSyncMethod, CloseAction>> {
+class SelfEndTest
+    : public EventTest,
+      public ::testing::WithParamInterface<std::tuple<TSyncMethod, EndAction>> {
  protected:
-  void Act(CloseAction action) {
+  void Act(EndAction action) {
     switch (action) {
-      case CloseAction::kClose:
-        return port.Close();
-      case CloseAction::kDisconnect:
-        return port.SetConnected(false);
-      case CloseAction::kPortChange:
-        return port.SetPort(u"COM4");
+      case EndAction::kClose:
+        return own->Close();
+      case EndAction::kDisconnect:
+        return own->SetConnected(false);
+      case EndAction::kPortChange:
+        return own->SetPort(u"COM4");
+      case EndAction::kDestroy:
+      case EndAction::kDestroyFromLink:
+        return own.reset();
     }
   }
+
+  // Declared before the port, which tells it of its close as it goes.
+  TComLink link;
+  std::unique_ptr<TComPort> own = std::make_unique<TComPort>(nullptr);
 };
 
 // The handler returns; the port is closed with its whole close sequence, the
-// event thread's exit steps reach the device before it is closed, nothing
-// uses it afterwards, and the port opens and delivers again.
-TEST_P(SelfCloseTest, AHandlerThatClosesItsPortReturnsWithThePortClosed) {
+// event thread's exit steps reach the device before it is closed, and
+// nothing uses it afterwards. A port that is still there opens and delivers
+// again; a destroyed one hands nothing more to its handlers, and its event
+// thread ends by itself.
+TEST_P(SelfEndTest, AHandlerThatEndsItsPortReturnsWithThePortClosed) {
   const auto [mode, action] = GetParam();
-  port.SetSyncMethod(mode);
-  TComLink link;
-  link.SetOnConn(
-      [&](fw::TObject*, bool on) { Log("link conn " + std::to_string(on)); });
-  port.RegisterLink(&link);
-  port.SetOnAfterClose([&](fw::TObject*) { Log("after close"); });
+  const bool destroy =
+      action == EndAction::kDestroy || action == EndAction::kDestroyFromLink;
+  const bool fromLink = action == EndAction::kDestroyFromLink;
+  own->SetEvents(kAllComEvents);
+  own->SetSyncMethod(mode);
   std::atomic<bool> acted{false};
-  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
-    std::u16string text;
-    port.ReadStr(text, count);
-    Log(std::string(text.begin(), text.end()));
+  auto act = [&, action = action] {
     if (acted) return;
     Act(action);
     Log("returned");
     acted = true;
+  };
+  link.SetOnConn(
+      [&](fw::TObject*, bool on) { Log("link conn " + std::to_string(on)); });
+  link.SetOnRx([&, fromLink = fromLink](fw::TObject*, bool on) {
+    if (on && fromLink) act();
   });
-  port.Open();
-  const comm::Handle first = port.Handle();
+  own->RegisterLink(&link);
+  own->SetOnAfterClose([&](fw::TObject*) { Log("after close"); });
+  own->SetOnRxChar([&, fromLink = fromLink](fw::TObject*, std::int32_t count) {
+    std::u16string text;
+    own->ReadStr(text, count);
+    Log(std::string(text.begin(), text.end()));
+    if (!fromLink) act();
+  });
+  own->Open();
+  const comm::Handle first = own->Handle();
   ClearLog();
 
   fake.Receive("bye");
   ASSERT_TRUE(PumpUntil([&] { return acted.load(); }));
   std::vector<std::string> expected = {"bye", "link conn 0", "after close"};
-  if (action == CloseAction::kPortChange) expected.push_back("link conn 1");
+  if (fromLink) expected.erase(expected.begin());
+  if (action == EndAction::kPortChange) expected.push_back("link conn 1");
   expected.push_back("returned");
+  PumpFor(20ms);
   EXPECT_THAT(Logged(), ElementsAreArray(expected));
-  if (action == CloseAction::kPortChange) {
-    EXPECT_TRUE(port.Connected());
-    EXPECT_NE(port.Handle(), first);
+  if (destroy) {
+    EXPECT_TRUE(fw::WaitForFreedThreads(10000));
+    EXPECT_THAT(CallsFromClose(first), ElementsAreArray(kCloseCalls));
+    return;
+  }
+  if (action == EndAction::kPortChange) {
+    EXPECT_TRUE(own->Connected());
+    EXPECT_NE(own->Handle(), first);
   } else {
-    EXPECT_FALSE(port.Connected());
-    EXPECT_EQ(port.Handle(), comm::kInvalidHandle);
-    port.Open();
+    EXPECT_FALSE(own->Connected());
+    EXPECT_EQ(own->Handle(), comm::kInvalidHandle);
+    own->Open();
   }
 
   ClearLog();
   fake.Receive("again");
   ASSERT_TRUE(PumpUntil([&] { return LogSize() == 1; }));
   EXPECT_EQ(Logged()[0], "again");
-  port.Close();
+  own->Close();
   EXPECT_THAT(CallsFromClose(first), ElementsAreArray(kCloseCalls));
-  port.UnRegisterLink(&link);
+  own->UnRegisterLink(&link);
 }
 
-std::string SelfCloseName(
-    const ::testing::TestParamInfo<SelfCloseTest::ParamType>& info) {
+std::string SelfEndName(
+    const ::testing::TestParamInfo<SelfEndTest::ParamType>& info) {
   static const char* const modes[] = {"ThreadSync", "WindowSync", "None"};
-  static const char* const actions[] = {"Close", "Disconnect", "PortChange"};
+  static const char* const actions[] = {"Close", "Disconnect", "PortChange",
+                                        "Destroy", "DestroyFromLink"};
   return std::string(modes[std::get<0>(info.param)]) + "_" +
          actions[static_cast<int>(std::get<1>(info.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EveryRoad, SelfCloseTest,
+    EveryRoad, SelfEndTest,
     ::testing::Combine(::testing::Values(smThreadSync, smNone, smWindowSync),
-                       ::testing::Values(CloseAction::kClose,
-                                         CloseAction::kDisconnect,
-                                         CloseAction::kPortChange)),
-    SelfCloseName);
+                       ::testing::Values(EndAction::kClose,
+                                         EndAction::kDisconnect,
+                                         EndAction::kPortChange,
+                                         EndAction::kDestroy,
+                                         EndAction::kDestroyFromLink)),
+    SelfEndName);
 
 // Once a handler has closed the port, the rest of the report is not
 // handled: its notifications would come from a closed port.
@@ -486,6 +524,142 @@ TEST_F(EventTest, WindowModeShowsHandlerErrorsAndCarriesOn) {
   EXPECT_EQ(Logged()[0], "rxchar 3");
   port.Close();
 }
+
+// Telling the links follows the registration as it changes: a link that an
+// earlier link's handler unregisters and frees is not told, and one that it
+// registers is not told of the occasion under way.
+TEST_F(EventTest, LinksAreToldByTheRegistrationAsItChanges) {
+  using Handler = std::function<void()>;
+  struct Occasion {
+    const char* name;
+    std::function<void(TComLink&, Handler)> assign;
+    std::function<void()> bring;  // on the open port; empty: Open itself
+  };
+  auto signal = [](void (TComLink::*set)(TComSignalEvent)) {
+    return [set](TComLink& link, Handler h) {
+      (link.*set)([h](fw::TObject*, bool) { h(); });
+    };
+  };
+  const std::vector<Occasion> occasions = {
+      {"OnConnAtOpen", signal(&TComLink::SetOnConn), {}},
+      {"OnTxAtAWrite", signal(&TComLink::SetOnTx),
+       [this] { port.WriteStr(u"x"); }},
+      {"OnRingAtARing",
+       [](TComLink& link, Handler h) {
+         link.SetOnRing([h](fw::TObject*) { h(); });
+       },
+       [this] { fake.RaiseEvents(comm::kEvRing); }},
+      {"OnRxBufAtReceivedData",
+       [](TComLink& link, Handler h) {
+         link.SetOnRxBuf(
+             [h](fw::TObject*, const std::uint8_t*, std::int32_t) { h(); });
+       },
+       [this] { fake.Receive("data"); }},
+  };
+  for (const Occasion& o : occasions) {
+    SCOPED_TRACE(o.name);
+    ClearLog();
+    TComLink first, late;
+    auto second = std::make_unique<TComLink>();
+    o.assign(first, [&] {
+      Log("first");
+      if (!second) return;
+      port.UnRegisterLink(second.get());
+      second.reset();
+      port.RegisterLink(&late);
+    });
+    o.assign(*second, [&] { Log("second"); });
+    o.assign(late, [&] { Log("late"); });
+    port.RegisterLink(&first);
+    port.RegisterLink(second.get());
+    port.Open();
+    if (o.bring) o.bring();
+    ASSERT_TRUE(PumpUntil([&] { return LogSize() >= 1; }));
+    PumpFor(20ms);
+    EXPECT_THAT(Logged(), ElementsAre("first"));
+    port.Close();
+    port.UnRegisterLink(&first);
+    port.UnRegisterLink(&late);
+  }
+}
+
+// A handler of one port (A) that closes or destroys another (B) whose report
+// is already waiting for the UI thread: taken in the same batch of
+// marshalled calls, or sent as a window message. The wait for B's thread
+// runs B's delivery, with B still connected, and A's handler returns.
+struct OtherPortCase {
+  const char* name;
+  TSyncMethod modeA;
+  TSyncMethod modeB;
+  bool destroy;
+};
+
+class OtherPortTest : public EventTest,
+                      public ::testing::WithParamInterface<OtherPortCase> {
+ protected:
+  OtherPortTest() {
+    fw::SetWakeMainThread([this] { ++wakes; });
+  }
+  ~OtherPortTest() override { fw::SetWakeMainThread(nullptr); }
+
+  // Makes port `name` on COMn that logs its rings.
+  std::unique_ptr<TComPort> MakePort(const std::string& name, const char* com,
+                                     TSyncMethod mode) {
+    auto made = std::make_unique<TComPort>(nullptr);
+    made->SetPort(std::u16string(com, com + std::strlen(com)));
+    made->SetEvents(kAllComEvents);
+    made->SetSyncMethod(mode);
+    made->SetOnRing([this, name](fw::TObject*) { Log(name + " ring"); });
+    made->SetOnAfterClose(
+        [this, name](fw::TObject*) { Log(name + " closed"); });
+    return made;
+  }
+
+  std::atomic<int> wakes{0};
+};
+
+TEST_P(OtherPortTest, AHandlerEndsAnotherPortWhoseReportIsWaiting) {
+  const OtherPortCase& c = GetParam();
+  std::unique_ptr<TComPort> a = MakePort("A", "COM1", c.modeA);
+  std::unique_ptr<TComPort> b = MakePort("B", "COM2", c.modeB);
+  std::atomic<bool> returned{false};
+  a->SetOnRing([&](fw::TObject*) {
+    Log("A ring");
+    if (c.destroy) {
+      b.reset();
+    } else {
+      b->Close();
+    }
+    returned = true;
+  });
+  a->Open();
+  b->Open();
+  // A's report first, then B's: both wait for the UI thread at once.
+  fake.RaiseEvents(comm::kEvRing, a->Handle());
+  ASSERT_TRUE(WaitUntil([&] { return wakes >= 1; }));
+  fake.RaiseEvents(comm::kEvRing, b->Handle());
+  ASSERT_TRUE(WaitUntil([&] { return wakes >= 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return returned.load(); }));
+  EXPECT_THAT(Logged(), ElementsAre("A ring", "B ring", "B closed"));
+  EXPECT_TRUE(fw::WaitForFreedThreads(10000));
+  a->Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TwoPorts, OtherPortTest,
+    ::testing::Values(
+        OtherPortCase{"CloseSyncFromSync", smThreadSync, smThreadSync, false},
+        OtherPortCase{"DestroySyncFromSync", smThreadSync, smThreadSync, true},
+        OtherPortCase{"CloseWindowFromSync", smThreadSync, smWindowSync, false},
+        OtherPortCase{"DestroyWindowFromSync", smThreadSync, smWindowSync,
+                      true},
+        OtherPortCase{"CloseWindowFromWindow", smWindowSync, smWindowSync,
+                      false},
+        OtherPortCase{"DestroyWindowFromWindow", smWindowSync, smWindowSync,
+                      true}),
+    [](const ::testing::TestParamInfo<OtherPortCase>& param) {
+      return std::string(param.param.name);
+    });
 
 // The thread's priority comes from EventThreadPriority; a refusal leaves
 // Open with the port connected and without a thread, and Close still works.

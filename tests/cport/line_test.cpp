@@ -2,7 +2,7 @@
 #include <functional>
 #include <thread>
 
-#include "framework/text.h"
+#include "error_texts.h"
 #include "port_fixture.h"
 
 namespace cport::testing {
@@ -120,7 +120,7 @@ TEST_F(PortTest, DirectCallsReportTheirFailures) {
     EXPECT_EQ(e.Code(), c.code) << c.call;
     EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorGenFailure));
     EXPECT_EQ(Text(e),
-              std::string(fw::ToUtf8(PortErrorMessage(c.code))) +
+              std::string(kErrorTexts[static_cast<std::size_t>(c.code)]) +
                   " (Error: " + std::to_string(comm::kErrorGenFailure) + ")");
   }
 }

@@ -1,4 +1,6 @@
 // Overlapped and blocking transfers, text forms and the link signals.
+#include <memory>
+
 #include "framework/text.h"
 #include "port_fixture.h"
 
@@ -121,40 +123,69 @@ TEST_F(TransferTest, TextReadKeepsEveryByteInTheAnsiCodePage) {
   EXPECT_EQ(fw::WideToMultiByte(fw::kCpAcp, text), bytes);
 }
 
-// A read that has to wait leaves the text empty, never undefined
-// characters; the text is filled when the read completes.
-TEST_F(TransferTest, PendingTextReadFillsTheTextWhenItCompletes) {
+// A text read keeps no hold on the caller's text: the text of a read that
+// completes later is the record's, and nothing is written to the caller's
+// text after ReadStrAsync has returned, freed or not. A read that has to
+// wait leaves the caller's text empty, never undefined characters.
+TEST_F(TransferTest, TextReadTextComesFromTheRecordOnceComplete) {
+  struct Case {
+    const char* name;
+    std::int32_t count;
+    const char* before;  // queued before the read
+    const char* after;   // received while it is pending
+    bool timeout;        // the read timeout ends it
+    std::int32_t atOnce;
+    const char16_t* callerText;
+    std::int32_t waited;
+    const char16_t* recordText;
+  };
+  const std::vector<Case> cases = {
+      {"CompletesLater", 5, "ab", "cde", false, 0, u"", 5, u"abcde"},
+      {"EndedShortByTheTimeout", 8, "ab", "", true, 0, u"", 2, u"ab"},
+      {"CompletesAtOnce", 2, "xy", "", false, 2, u"xy", 2, u"xy"},
+  };
   TComTimeouts waiting;
   waiting.SetReadInterval(0);
   waiting.SetReadTotalConstant(1000);
   port.SetTimeouts(waiting);
-  fake.Receive("ab");
-
-  PAsync async = nullptr;
-  AllocAsync(async);
-  std::u16string text = u"stale";
-  EXPECT_EQ(port.ReadStrAsync(text, 5, async), 0);
-  EXPECT_EQ(text, u"");
-  EXPECT_FALSE(port.IsAsyncCompleted(async));
-  fake.Receive("cde");
-  EXPECT_EQ(port.WaitForAsync(async), 5);
-  EXPECT_EQ(text, u"abcde");
-  ReleaseAsync(async);
+  for (const Case& c : cases) {
+    // The caller's text is changed, or freed, before the wait.
+    for (const bool freeText : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (freeText ? " freed" : " kept"));
+      fake.Receive(c.before);
+      PAsync async = nullptr;
+      AllocAsync(async);
+      auto text = std::make_unique<std::u16string>(u"stale");
+      EXPECT_EQ(port.ReadStrAsync(*text, c.count, async), c.atOnce);
+      EXPECT_EQ(*text, c.callerText);
+      if (freeText) {
+        text.reset();
+      } else {
+        *text = u"mine";
+      }
+      fake.Receive(c.after);
+      if (c.timeout) fake.CompleteReads();
+      EXPECT_EQ(port.WaitForAsync(async), c.waited);
+      EXPECT_EQ(async->Text, c.recordText);
+      if (text) {
+        EXPECT_EQ(*text, u"mine");
+      }
+      ReleaseAsync(async);
+    }
+  }
 }
 
-TEST_F(TransferTest, ShortTextReadHoldsExactlyWhatArrived) {
-  TComTimeouts waiting;
-  waiting.SetReadInterval(0);
-  waiting.SetReadTotalConstant(1000);
-  port.SetTimeouts(waiting);
+// Another operation on the record empties a text read's text.
+TEST_F(TransferTest, OtherOperationsEmptyTheRecordsText) {
   fake.Receive("ab");
   PAsync async = nullptr;
   AllocAsync(async);
   std::u16string text;
-  port.ReadStrAsync(text, 8, async);
-  fake.CompleteReads();  // the read timeout
-  EXPECT_EQ(port.WaitForAsync(async), 2);
-  EXPECT_EQ(text, u"ab");
+  EXPECT_EQ(port.ReadStrAsync(text, 2, async), 2);
+  EXPECT_EQ(async->Text, u"ab");
+  EXPECT_EQ(port.WriteAsync("w", 1, async), 1);
+  EXPECT_EQ(port.WaitForAsync(async), 1);
+  EXPECT_EQ(async->Text, u"");
   ReleaseAsync(async);
 }
 
@@ -167,6 +198,48 @@ TEST_F(TransferTest, UnicodeTextUsesTheCodePage) {
   std::u16string text;
   EXPECT_EQ(port.ReadUnicodeString(text, 10), 3);
   EXPECT_EQ(text, u"\u00E9t\u00E9");
+}
+
+// A code page this system cannot convert is reported when a transfer first
+// uses it, before anything is sent or read: the received bytes stay queued
+// for a read in a code page that works. With an OnException handler the
+// call returns 0 after the report, still without a transfer.
+TEST_F(TransferTest, AnUnknownCodePageIsReportedBeforeAnyTransfer) {
+  struct Case {
+    const char* name;
+    int code;
+    std::function<std::int32_t()> call;
+  };
+  std::u16string text = u"old";
+  const std::vector<Case> cases = {
+      {"WriteUnicodeString", 2,
+       [&] { return port.WriteUnicodeString(u"abc"); }},
+      {"ReadUnicodeString", 3,
+       [&] { return port.ReadUnicodeString(text, 10); }},
+  };
+  port.SetCodePage(12345);
+  fake.Receive("keep");
+  std::vector<TComExceptions> handled;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const EComPort e = Raised(c.call);
+    EXPECT_EQ(e.Code(), c.code);
+    EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorInvalidParameter));
+    port.SetOnException(
+        [&](fw::TObject*, TComExceptions kind, const std::u16string&,
+            std::int64_t, const std::u16string&) { handled.push_back(kind); });
+    EXPECT_EQ(c.call(), 0);
+    port.SetOnException(nullptr);
+  }
+  EXPECT_THAT(handled, ElementsAre(CE_WriteFailed, CE_ReadFailed));
+  EXPECT_TRUE(fake.Calls("WriteFile").empty());
+  EXPECT_TRUE(fake.Calls("ReadFile").empty());
+  EXPECT_EQ(text, u"");
+  EXPECT_TRUE(log.empty());
+
+  port.SetCodePage(65001);
+  EXPECT_EQ(port.ReadUnicodeString(text, 10), 4);
+  EXPECT_EQ(text, u"keep");
 }
 
 TEST_F(PortTest, TransfersOnAClosedPortReportPortNotOpen) {

@@ -13,6 +13,7 @@
 #include "framework/headless_application.h"
 #include "framework/sent_message.h"
 #include "framework/thread.h"
+#include "support/watchdog.h"
 #include "ui_thread.h"
 
 namespace {
@@ -21,6 +22,22 @@ using fwtest::PumpUntil;
 using fwtest::WaitUntil;
 using fwtest::WakeCounter;
 using fwtest::Worker;
+
+// A thread whose body runs `body` and returns 7.
+class LambdaThread : public fw::TThread {
+ public:
+  explicit LambdaThread(std::function<void()> body)
+      : TThread(true), body_(std::move(body)) {}
+
+ protected:
+  void Execute() override {
+    body_();
+    SetReturnValue(7);
+  }
+
+ private:
+  std::function<void()> body_;
+};
 
 class SynchronizeTest : public ::testing::Test {
  protected:
@@ -127,6 +144,25 @@ TEST_F(SynchronizeTest, ACallThatProcessesMessagesRunsTheRestOfItsBatch) {
   EXPECT_TRUE(second.Finish());
 }
 
+// A call that waits for another thread to end (as closing another port
+// waits for its event thread) while that thread's own call was taken in the
+// same batch: the wait runs it, so both threads end.
+TEST_F(SynchronizeTest, AWaitForAThreadRunsItsCallTakenInTheSameBatch) {
+  const testsupport::Watchdog watchdog(
+      "a wait for a thread whose call was "
+      "taken in the same batch");
+  WakeCounter wakes;
+  std::atomic<bool> secondRan{false};
+  LambdaThread second([&] { fw::Synchronize([&] { secondRan = true; }); });
+  Worker first([&] { fw::Synchronize([&] { second.WaitFor(); }); });
+  ASSERT_TRUE(wakes.WaitFor(1));
+  second.Start();
+  ASSERT_TRUE(wakes.WaitFor(2));
+  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(secondRan);
+  EXPECT_TRUE(first.Finish());
+}
+
 TEST_F(SynchronizeTest, CheckSynchronizeRefusesOtherThreads) {
   bool refused = false;
   Worker worker([&] {
@@ -139,22 +175,6 @@ TEST_F(SynchronizeTest, CheckSynchronizeRefusesOtherThreads) {
   ASSERT_TRUE(worker.Finish());
   EXPECT_TRUE(refused);
 }
-
-// A thread whose body runs `body` and returns 7.
-class LambdaThread : public fw::TThread {
- public:
-  explicit LambdaThread(std::function<void()> body)
-      : TThread(true), body_(std::move(body)) {}
-
- protected:
-  void Execute() override {
-    body_();
-    SetReturnValue(7);
-  }
-
- private:
-  std::function<void()> body_;
-};
 
 TEST_F(SynchronizeTest, WaitForOnTheUiThreadRunsQueuedCallsAndSentMessages) {
   std::thread::id syncOn, sentOn;

@@ -49,8 +49,11 @@ TEST(TextTest, NamedCodePagesRoundTrip) {
 }
 
 TEST(TextTest, UnknownCodePageGivesNothing) {
+  EXPECT_FALSE(fw::IsCodePageAvailable(12345));
   EXPECT_EQ(WideToMultiByte(12345, u"abc"), "");
   EXPECT_EQ(MultiByteToWide(12345, "abc"), u"");
+  for (std::uint32_t known : {0u, 65001u, 1252u, 866u, 437u})
+    EXPECT_TRUE(fw::IsCodePageAvailable(known)) << known;
 }
 
 TEST(TextTest, UnconvertibleTextIsReplacedNotDropped) {
