@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "updater/form4_layout.h"
@@ -102,21 +103,42 @@ HWND CreateChild(HWND parent, const TChild& child, HFONT font) {
 }  // namespace
 
 void TWin32ProgressBar::SetRange(int min, int max) {
+  min_ = min;
+  max_ = max;
   SendMessageW(window_, PBM_SETRANGE32, min, max);
+  Show(std::clamp(position_, min_, max_));
 }
 void TWin32ProgressBar::SetPosition(int position) {
+  position_ = std::clamp(position, min_, max_);
+  Show(position_);
+}
+void TWin32ProgressBar::SetStep(int step) { step_ = step; }
+// Past the end the control starts again from its start, as PBM_STEPIT does.
+void TWin32ProgressBar::StepIt() {
+  position_ += step_;
+  if (position_ > max_) position_ = min_ + (position_ - max_);
+  if (position_ == max_ || Filled(position_) != Filled(shown_)) {
+    Show(position_);
+  }
+}
+int TWin32ProgressBar::Filled(int position) const {
+  RECT client{};
+  GetClientRect(window_, &client);
+  const long long range = std::max(1LL, 0LL + max_ - min_);
+  return static_cast<int>((0LL + position - min_) * client.right / range);
+}
+void TWin32ProgressBar::Show(int position) {
   SendMessageW(window_, PBM_SETPOS, position, 0);
+  shown_ = position;
+  changed_ = true;
 }
-void TWin32ProgressBar::SetStep(int step) {
-  SendMessageW(window_, PBM_SETSTEP, step, 0);
+// Paints at once what the last change altered; the control invalidates only
+// the part of the bar that a new position alters.
+void TWin32ProgressBar::Repaint() {
+  if (!changed_) return;
+  changed_ = false;
+  UpdateWindow(window_);
 }
-void TWin32ProgressBar::StepIt() { SendMessageW(window_, PBM_STEPIT, 0, 0); }
-// Paints at once what the last step changed. The control invalidates only
-// the part of the bar that a new position alters, so a step that moves the
-// bar by less than a pixel costs no painting: invalidating the whole control
-// each time made 20,480 full repaints per update, which doubles its length
-// where painting is slow.
-void TWin32ProgressBar::Repaint() { UpdateWindow(window_); }
 void TWin32ProgressBar::SetVisible(bool visible) {
   ShowWindow(window_, visible ? SW_SHOW : SW_HIDE);
 }

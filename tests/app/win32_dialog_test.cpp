@@ -130,5 +130,43 @@ TEST_F(Win32DialogTest, DeviceNameFitsItsBox) {
   }
 }
 
+// Counts the position changes a progress bar is sent.
+LRESULT CALLBACK CountPositions(HWND window, UINT message, WPARAM wParam,
+                                LPARAM lParam, UINT_PTR, DWORD_PTR counter) {
+  if (message == PBM_SETPOS || message == PBM_STEPIT || message == PBM_DELTAPOS)
+    ++*reinterpret_cast<int*>(counter);
+  return DefSubclassProc(window, message, wParam, lParam);
+}
+
+TEST_F(Win32DialogTest, BarIsToldOfAPositionOnlyWhenItsPictureChanges) {
+  HWND control = Children().front();
+  TWin32ProgressBar bar(control);
+  bar.SetRange(0, 20480);
+  bar.SetPosition(0);
+  bar.SetStep(1);
+  bar.SetVisible(true);
+  int positions = 0;
+  ASSERT_TRUE(SetWindowSubclass(control, CountPositions, 1,
+                                reinterpret_cast<DWORD_PTR>(&positions)));
+  RECT client;
+  GetClientRect(control, &client);
+  int positionsAtHalf = 0;
+  for (int i = 1; i <= 20480; ++i) {
+    bar.StepIt();
+    bar.Repaint();
+    if (i == 10240) {
+      positionsAtHalf = positions;
+      EXPECT_NEAR(SendMessageW(control, PBM_GETPOS, 0, 0), 10240,
+                  20480 / client.right + 1);
+    }
+  }
+  RemoveWindowSubclass(control, CountPositions, 1);
+  // About once per pixel of the bar, not once per step, and the last
+  // position exactly.
+  EXPECT_GT(positionsAtHalf, client.right / 4);
+  EXPECT_LE(positions, client.right + 1);
+  EXPECT_EQ(SendMessageW(control, PBM_GETPOS, 0, 0), 20480);
+}
+
 }  // namespace
 }  // namespace dov
