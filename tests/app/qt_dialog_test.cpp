@@ -10,16 +10,11 @@
 
 #include "form4_view.h"
 #include "qt_application.h"
+#include "support/idle_platform.h"
 #include "updater/form4_layout.h"
 
 namespace dov {
 namespace {
-
-struct NoTicks : TTickCounter, TPauseIdle, TToolLauncher {
-  std::uint32_t Ticks() override { return 0; }
-  void Idle(std::uint32_t) override {}
-  void Start(const std::u16string&) override {}
-};
 
 class QtDialogTest : public ::testing::Test {
  protected:
@@ -49,7 +44,7 @@ class QtDialogTest : public ::testing::Test {
 
   static QApplication* qt;
   TQtApplication application;
-  NoTicks none;
+  TIdlePlatform none;
   TForm4View view{{none, none, none}};
 };
 

@@ -12,16 +12,11 @@
 #include <vector>
 
 #include "form4_window.h"
+#include "support/idle_platform.h"
 #include "updater/form4_layout.h"
 
 namespace dov {
 namespace {
-
-struct NoTicks : TTickCounter, TPauseIdle, TToolLauncher {
-  std::uint32_t Ticks() override { return 0; }
-  void Idle(std::uint32_t) override {}
-  void Start(const std::u16string&) override {}
-};
 
 std::wstring ClassOf(HWND window) {
   wchar_t name[64] = {};
@@ -85,7 +80,7 @@ class Win32DialogTest : public ::testing::Test {
     return children;
   }
 
-  NoTicks none;
+  TIdlePlatform none;
   std::unique_ptr<TForm4Window> window;
 };
 

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+#include "support/line_8n1.h"
+
 namespace comm::contract {
 namespace {
 
@@ -13,18 +15,6 @@ constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr std::uint32_t kBoundMs = 10000;
 // A write no line absorbs at once: the far end never reads.
 constexpr std::uint32_t kFloodSize = 1u << 20;
-
-Dcb Line8N1() {
-  Dcb dcb;
-  dcb.BaudRate = 115200;
-  dcb.Flags = kDcbBinary;
-  dcb.ByteSize = 8;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  dcb.XonLim = 256;
-  dcb.XoffLim = 256;
-  return dcb;
-}
 
 // The port of a case, opened and set to 115200 8N1 with empty queues.
 class Port {

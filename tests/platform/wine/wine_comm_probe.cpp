@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/comm_api.h"
+#include "support/line_8n1.h"
 
 namespace {
 
@@ -32,18 +33,6 @@ Handle Open(const std::string& port) {
   return api.CreateFileW(std::u16string(ascii.begin(), ascii.end()),
                          kGenericRead | kGenericWrite, 0, kOpenExisting,
                          kFileFlagOverlapped);
-}
-
-Dcb Line8N1() {
-  Dcb dcb;
-  dcb.BaudRate = 115200;
-  dcb.Flags = kDcbBinary;
-  dcb.ByteSize = 8;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  dcb.XonLim = 256;
-  dcb.XoffLim = 256;
-  return dcb;
 }
 
 bool Configure(Handle h, const CommTimeouts& timeouts) {
