@@ -45,8 +45,12 @@ for preset in "${presets[@]}"; do
   fi
   if [ "${built[$preset]}" = ok ]; then
     echo "=== $preset: tests"
+    # One Wine server for the whole Windows run, so programs that start at
+    # the same moment never race to start it.
+    [ "$preset" != windows ] || (source scripts/wine-env && wineserver -p)
     scripts/with-display ctest --preset "$preset" 2>&1 | tee "$log"
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=FAILED
+    [ "$preset" != windows ] || (source scripts/wine-env && wineserver -k) || true
   else
     status="BUILD FAILED"
   fi

@@ -620,6 +620,14 @@ class OtherPortTest : public EventTest,
 
 TEST_P(OtherPortTest, AHandlerEndsAnotherPortWhoseReportIsWaiting) {
   const OtherPortCase& c = GetParam();
+#ifdef _WIN32
+  if (c.modeB == smWindowSync) {
+    GTEST_SKIP() << "B's report in window mode is a message sent to its "
+                    "hidden window here, which does not wake the main thread "
+                    "through the marshalling hook this test watches to know "
+                    "that the report waits; the case runs in the POSIX build";
+  }
+#endif
   std::unique_ptr<TComPort> a = MakePort("A", "COM1", c.modeA);
   std::unique_ptr<TComPort> b = MakePort("B", "COM2", c.modeB);
   std::atomic<bool> returned{false};

@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <optional>
+#include <string>
 
 #include "framework/os_error.h"
 #include "updater_fixture.h"
@@ -36,16 +37,36 @@ class UpdateTraceTest : public UpdaterTest {
     trace.reset();
     std::rewind(file);
     std::vector<std::string> lines;
-    static const std::regex stamped(R"(^\[ *\d+\.\d{6}\] (.*)$)");
     char buffer[512];
     while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
       std::string line(buffer);
       line.pop_back();
-      std::smatch m;
-      EXPECT_TRUE(std::regex_match(line, m, stamped)) << line;
-      lines.push_back(m[1]);
+      const std::optional<std::string> text = Unstamped(line);
+      EXPECT_TRUE(text.has_value()) << line;
+      lines.push_back(text.value_or(""));
     }
     return lines;
+  }
+
+  // A line's text after its "[   seconds.micros] " stamp, or nothing when
+  // the line has no such stamp.
+  static std::optional<std::string> Unstamped(const std::string& line) {
+    const std::size_t close = line.find("] ");
+    if (line.empty() || line[0] != '[' || close == std::string::npos) {
+      return std::nullopt;
+    }
+    const std::string stamp = line.substr(1, close - 1);
+    const std::size_t digits = stamp.find_first_not_of(' ');
+    const std::size_t dot = stamp.find('.');
+    const auto allDigits = [&](std::size_t from, std::size_t to) {
+      return from < to && stamp.find_first_not_of("0123456789", from) >= to;
+    };
+    if (digits == std::string::npos || dot == std::string::npos ||
+        !allDigits(digits, dot) || stamp.size() - dot - 1 != 6 ||
+        !allDigits(dot + 1, stamp.size())) {
+      return std::nullopt;
+    }
+    return line.substr(close + 2);
   }
 
   std::FILE* file = std::tmpfile();
