@@ -5,8 +5,13 @@ if(CMAKE_CROSSCOMPILING)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest
                    EXCLUDE_FROM_ALL)
+  add_library(dov_test_main STATIC
+              ${PROJECT_SOURCE_DIR}/tests/support/windows_test_main.cpp)
+  target_link_libraries(dov_test_main PUBLIC GTest::gmock GTest::gtest)
+  set(dov_test_main dov_test_main)
 else()
   find_package(GTest REQUIRED)
+  set(dov_test_main GTest::gtest_main)
 endif()
 
 # dov_add_test(NAME name SOURCES ... LIBS ... [TIMEOUT seconds] [LABELS ...])
@@ -17,7 +22,7 @@ function(dov_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   dov_warnings(${T_NAME})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} ${dov_test_main}
                         GTest::gmock)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   if(NOT T_TIMEOUT)
