@@ -43,7 +43,8 @@ class TApplication : public TObject {
   virtual bool HandleMessage() = 0;
   // Sleeps until a message or a queued call is waiting or until `deadline`
   // (to the microsecond), whichever comes first; it may handle messages
-  // while it waits. Never spins.
+  // while it waits. It sleeps, and spins only the last fraction of a
+  // millisecond that the system's timers cannot meet.
   virtual void WaitForMessages(
       std::chrono::steady_clock::time_point deadline) = 0;
   // The message loop: HandleMessage until Terminate.

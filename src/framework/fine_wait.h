@@ -15,11 +15,12 @@ namespace fw {
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 // How long before an instant a wait that counts whole milliseconds should
-// end, leaving the rest to SleepUntil.
+// end, leaving the rest to SleepUntil. Such a wait comes back up to a little
+// over a millisecond late on Windows (and under Wine), at times more.
 #ifdef _WIN32
-inline constexpr std::chrono::milliseconds kFineSleepSpan{2};
+inline constexpr std::chrono::microseconds kFineSleepSpan{4000};
 #else
-inline constexpr std::chrono::milliseconds kFineSleepSpan{0};
+inline constexpr std::chrono::microseconds kFineSleepSpan{200};
 #endif
 
 // Sleeps until `deadline`.

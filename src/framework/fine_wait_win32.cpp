@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "framework/fine_wait.h"
+#include "framework/spin_wait.h"
+#include "framework/wake_lead.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -12,9 +14,11 @@ namespace fw {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
 
 // The calling thread's waitable timer: a high-resolution one where the
-// system offers it, a plain one otherwise.
+// system offers it, a plain one otherwise. It is set early by the lead its
+// lateness has taught.
 class TThreadTimer {
  public:
   TThreadTimer()
@@ -30,55 +34,76 @@ class TThreadTimer {
   TThreadTimer& operator=(const TThreadTimer&) = delete;
 
   HANDLE Handle() const { return handle_; }
+  // When the timer should be due for the thread to be awake at `deadline`.
+  SteadyTime DueFor(SteadyTime deadline) const {
+    return deadline - lead_.Lead();
+  }
+
+  // Sets the timer due at `due`; false when there is no timer.
+  bool Set(SteadyTime due) {
+    if (!handle_) return false;
+    // Due time in 100 ns units; negative means relative.
+    const auto hundreds =
+        std::chrono::duration_cast<
+            std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
+            due - Clock::now())
+            .count();
+    LARGE_INTEGER relative;
+    relative.QuadPart = -std::max<std::int64_t>(hundreds, 1);
+    due_ = due;
+    return SetWaitableTimer(handle_, &relative, 0, nullptr, nullptr, FALSE) !=
+           FALSE;
+  }
+
+  void Cancel() { CancelWaitableTimer(handle_); }
+  void Fired() { lead_.Woke(due_); }
 
  private:
   HANDLE handle_;
+  TWakeLead lead_{microseconds(1000), microseconds(50), microseconds(4000)};
+  SteadyTime due_{};
 };
 
-HANDLE ThreadTimer() {
+TThreadTimer& ThreadTimer() {
   thread_local TThreadTimer timer;
-  return timer.Handle();
-}
-
-// The last fraction: the timer may come back a little before the steady
-// clock reaches the deadline.
-void SpinUntil(SteadyTime deadline) {
-  while (Clock::now() < deadline) YieldProcessor();
+  return timer;
 }
 
 }  // namespace
 
 bool WaitUntil(const HANDLE* handles, DWORD count, DWORD wakeMask,
                SteadyTime deadline) {
-  const auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) return false;
-  // Due time in 100 ns units; negative means relative.
-  const auto hundreds =
-      std::chrono::duration_cast<
-          std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(left)
-          .count();
-  const auto millis =
-      std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  TThreadTimer& timer = ThreadTimer();
+  const SteadyTime due = timer.DueFor(deadline);
+  const auto left = due - Clock::now();
   std::array<HANDLE, MAXIMUM_WAIT_OBJECTS> all{};
   count = std::min<DWORD>(count, MAXIMUM_WAIT_OBJECTS - 1);
   std::copy(handles, handles + count, all.begin());
   DWORD waited = count;
-  const HANDLE timer = ThreadTimer();
-  LARGE_INTEGER due;
-  due.QuadPart = -std::max<std::int64_t>(hundreds, 1);
-  if (timer && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
-    all[waited++] = timer;
+  // Too close to the deadline for the timer: only a look at what is pending,
+  // then the spin.
+  DWORD bound = 0;
+  if (left > Clock::duration::zero()) {
+    if (timer.Set(due)) all[waited++] = timer.Handle();
+    // The remaining time is the wait's own bound as well, in case the timer
+    // could not be set.
+    bound = static_cast<DWORD>(
+                std::chrono::ceil<std::chrono::milliseconds>(left).count()) +
+            1;
   }
-  // The remaining time is the wait's own bound as well, in case the timer
-  // could not be set.
-  const DWORD woken = MsgWaitForMultipleObjectsEx(
-      waited, all.data(), static_cast<DWORD>(millis) + 1, wakeMask,
-      wakeMask != 0 ? MWMO_INPUTAVAILABLE : 0);
+  if (waited == 0 && bound == 0 && wakeMask == 0) {
+    SpinUntil(deadline);
+    return false;
+  }
+  const DWORD woken =
+      MsgWaitForMultipleObjectsEx(waited, all.data(), bound, wakeMask,
+                                  wakeMask != 0 ? MWMO_INPUTAVAILABLE : 0);
   if (woken < WAIT_OBJECT_0 + count ||
       (wakeMask != 0 && woken == WAIT_OBJECT_0 + waited)) {
-    if (waited > count) CancelWaitableTimer(timer);
+    if (waited > count) timer.Cancel();
     return true;
   }
+  if (woken == WAIT_OBJECT_0 + count && waited > count) timer.Fired();
   SpinUntil(deadline);
   return false;
 }

@@ -16,8 +16,12 @@ TSteadyTickCounter::Clock::time_point TSteadyTickCounter::InstantAfter(
 }
 
 void TWaitingIdle::Idle(std::uint32_t remaining) {
-  application_.WaitForMessages(ticks_.InstantAfter(remaining));
-  application_.ProcessMessages();
+  const auto end = ticks_.InstantAfter(remaining);
+  application_.WaitForMessages(end);
+  // A wait that ran to the pause's end leaves what arrived in its last
+  // instant to the next pause, which handles it first: the pause ends on
+  // time instead of after a round of message handling.
+  if (TSteadyTickCounter::Clock::now() < end) application_.ProcessMessages();
 }
 
 }  // namespace dov

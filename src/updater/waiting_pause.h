@@ -36,8 +36,8 @@ class TWaitingIdle : public TPauseIdle {
   TWaitingIdle(fw::TApplication& application, TSteadyTickCounter& ticks)
       : application_(application), ticks_(ticks) {}
   // Sleeps until the counter has advanced by `remaining` since its last
-  // reading or until there is something to handle, then handles what is
-  // pending.
+  // reading or until there is something to handle, and handles what is
+  // pending when that came first.
   void Idle(std::uint32_t remaining) override;
 
  private:
