@@ -17,9 +17,9 @@ using std::chrono::milliseconds;
 // device. The lengths span the spin alone, a timer with a spin after it,
 // and a deadline already past.
 TEST(FineWaitTest, NeverEndsBeforeItsDeadline) {
-  for (const auto length : {microseconds(-500), microseconds(0),
-                            microseconds(40), microseconds(700),
-                            microseconds(3500), microseconds(12000)}) {
+  for (const auto length :
+       {microseconds(-500), microseconds(0), microseconds(40),
+        microseconds(700), microseconds(3500), microseconds(12000)}) {
     for (int i = 0; i < 5; ++i) {
       const auto deadline = Clock::now() + length;
       fw::SleepUntil(deadline);
