@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -37,17 +39,13 @@ void WriteFile(const fs::path& path, const std::string& text) {
 class SysfsFixture : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/devcon-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    fs::permissions(root_, fs::perms::all & ~(fs::perms::group_write |
-                                              fs::perms::others_write));
+    fs::permissions(root_.Path(), fs::perms::all & ~(fs::perms::group_write |
+                                                     fs::perms::others_write));
     AddDevice("1-1", "1fc9", "0083");
     AddDevice("1-2", "046d", "c52b");
     AddDevice("usb1", "1d6b", "0002");
     fs::create_directories(Devices() / "1-1:1.0");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   fs::path Devices() const { return root_ / "bus" / "usb" / "devices"; }
 
@@ -68,10 +66,10 @@ class SysfsFixture : public testing::Test {
   int Run(std::vector<std::string> args) {
     out_.str({});
     err_.str({});
-    return devcon::Run(args, root_.string(), out_, err_);
+    return devcon::Run(args, root_.Path().string(), out_, err_);
   }
 
-  fs::path root_;
+  dov::test::TempDir root_{"devcon-test"};
   std::ostringstream out_;
   std::ostringstream err_;
 };
@@ -175,7 +173,7 @@ TEST_F(SysfsFixture, PermissionDeniedExplainsTheFix) {
     std::ofstream err(err_path);
     std::ostringstream out;
     const int code =
-        devcon::Run({"disable", "*vid_1fc9*"}, root_.string(), out, err);
+        devcon::Run({"disable", "*vid_1fc9*"}, root_.Path().string(), out, err);
     err.close();
     ::_exit(code);
   }
@@ -242,7 +240,8 @@ TEST_F(SysfsFixture, AChangeWaitsForTheOneUnderWay) {
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     std::ostringstream out, err;
     auto later = std::async(std::launch::async, [&] {
-      return devcon::Run({c.later, "*vid_1fc9*"}, root_.string(), out, err);
+      return devcon::Run({c.later, "*vid_1fc9*"}, root_.Path().string(), out,
+                         err);
     });
     EXPECT_EQ(later.wait_for(std::chrono::milliseconds(300)),
               std::future_status::timeout);

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 extern char** environ;
 
 namespace {
@@ -35,10 +37,7 @@ class Devsim {
  public:
   explicit Devsim(std::vector<std::string> options = {"--timeout", "20"},
                   bool closed = false) {
-    char tmpl[] = "/tmp/devsim-proc-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
-    const std::string prefix = "WINEPREFIX=" + dir_.string();
+    const std::string prefix = "WINEPREFIX=" + dir_.Path().string();
     std::vector<char*> env{const_cast<char*>(prefix.c_str())};
     for (char** e = environ; *e != nullptr; ++e) {
       if (std::string(*e).rfind("WINEPREFIX=", 0) != 0) env.push_back(*e);
@@ -70,10 +69,9 @@ class Devsim {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    fs::remove_all(dir_);
   }
 
-  fs::path Dir() const { return dir_; }
+  fs::path Dir() const { return dir_.Path(); }
   fs::path Ready() const { return dir_ / "ready"; }
   fs::path Output() const { return dir_ / "out.txt"; }
   fs::path Link() const { return dir_ / "dosdevices" / "com3"; }
@@ -98,7 +96,7 @@ class Devsim {
   }
 
  private:
-  fs::path dir_;
+  dov::test::TempDir dir_{"devsim-proc"};
   pid_t pid_ = -1;
 };
 

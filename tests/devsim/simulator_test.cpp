@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -77,9 +79,6 @@ void Sleep(double ms) {
 class SimulatorTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/devsim-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     for (std::size_t i = 0; i < 3 * 128; ++i) {
       image_.push_back(static_cast<std::uint8_t>(i * 7 + 1));
     }
@@ -93,7 +92,6 @@ class SimulatorTest : public testing::Test {
     config_.settle_ms = 50;
     config_.timeout_ms = 5000;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   fs::path Link() const { return config_.dosdevices / "com7"; }
 
@@ -123,7 +121,7 @@ class SimulatorTest : public testing::Test {
     }
   }
 
-  fs::path dir_;
+  dov::test::TempDir dir_{"devsim-test"};
   std::vector<std::uint8_t> image_;
   devsim::SimulatorConfig config_;
   std::unique_ptr<devsim::Simulator> simulator_;

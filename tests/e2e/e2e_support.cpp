@@ -32,19 +32,6 @@ bool WaitFor(F done, milliseconds timeout) {
 
 }  // namespace
 
-TempPrefix::TempPrefix() {
-  std::string pattern = (fs::temp_directory_path() / "dov-e2e-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-  fs::create_directory(DosDevices());
-}
-
-TempPrefix::~TempPrefix() {
-  std::error_code error;
-  fs::remove_all(path_, error);
-}
-
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};

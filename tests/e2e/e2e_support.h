@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace e2e {
 
 namespace fs = std::filesystem;
@@ -21,16 +23,13 @@ using std::chrono::milliseconds;
 // with everything in it at the end of the test.
 class TempPrefix {
  public:
-  TempPrefix();
-  ~TempPrefix();
-  TempPrefix(const TempPrefix&) = delete;
-  TempPrefix& operator=(const TempPrefix&) = delete;
+  TempPrefix() { fs::create_directory(DosDevices()); }
 
-  const fs::path& Path() const { return path_; }
-  fs::path DosDevices() const { return path_ / "dosdevices"; }
+  const fs::path& Path() const { return dir_.Path(); }
+  fs::path DosDevices() const { return dir_ / "dosdevices"; }
 
  private:
-  fs::path path_;
+  dov::test::TempDir dir_{"dov-e2e"};
 };
 
 std::string ReadFile(const fs::path& path);

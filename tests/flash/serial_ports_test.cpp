@@ -12,6 +12,7 @@
 #include <string>
 
 #include "one_device_tool.h"
+#include "support/temp_dir.h"
 
 namespace dov::flash {
 namespace {
@@ -20,9 +21,6 @@ namespace fs = std::filesystem;
 class SerialPortsTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/dov-ports-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
     fs::create_directories(Sys() / "class" / "tty");
     fs::create_directories(root_ / "wine" / "dosdevices");
     ::setenv("DOV_SYSFS_ROOT", Sys().c_str(), 1);
@@ -31,7 +29,6 @@ class SerialPortsTest : public testing::Test {
   void TearDown() override {
     ::unsetenv("DOV_SYSFS_ROOT");
     ::unsetenv("WINEPREFIX");
-    fs::remove_all(root_);
   }
 
   fs::path Sys() const { return root_ / "sys"; }
@@ -67,7 +64,7 @@ class SerialPortsTest : public testing::Test {
         target, root_ / "wine" / "dosdevices" / ("com" + std::to_string(com)));
   }
 
-  fs::path root_;
+  dov::test::TempDir root_{"dov-ports"};
 };
 
 TEST_F(SerialPortsTest, ListsPortsWithTheirComNamesAndUsbIds) {

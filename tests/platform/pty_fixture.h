@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/comm_api.h"
+#include "support/temp_dir.h"
 
 namespace comm::test {
 
@@ -24,11 +25,9 @@ namespace comm::test {
 class TempPrefix {
  public:
   TempPrefix() {
-    char pattern[] = "/tmp/dov-prefix-XXXXXX";
-    root_ = ::mkdtemp(pattern);
     std::filesystem::create_directories(Devices());
     previous_ = std::getenv("WINEPREFIX") ? std::getenv("WINEPREFIX") : "";
-    ::setenv("WINEPREFIX", root_.c_str(), 1);
+    ::setenv("WINEPREFIX", root_.Path().c_str(), 1);
   }
   ~TempPrefix() {
     if (previous_.empty()) {
@@ -36,11 +35,9 @@ class TempPrefix {
     } else {
       ::setenv("WINEPREFIX", previous_.c_str(), 1);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
   std::filesystem::path Devices() const { return root_ / "dosdevices"; }
-  std::filesystem::path Root() const { return root_; }
+  std::filesystem::path Root() const { return root_.Path(); }
   // Makes dosdevices/comN point at `target`.
   void Map(unsigned n, const std::filesystem::path& target) const {
     std::filesystem::path link = Devices() / ("com" + std::to_string(n));
@@ -50,7 +47,7 @@ class TempPrefix {
   }
 
  private:
-  std::filesystem::path root_;
+  dov::test::TempDir root_{"dov-prefix"};
   std::string previous_;
 };
 
