@@ -99,16 +99,21 @@ bool PosixComm::ReadFile(Handle h, void* buffer, std::uint32_t count,
 
 bool PosixComm::GetOverlappedResult(Handle h, Overlapped* ov,
                                     std::uint32_t* transferred, bool wait) {
-  if (posix::LookupAs<SerialDevice>(h)) {
-    return OnDevice(
-        h, [&](SerialDevice& d) { return d.Result(ov, transferred, wait); });
-  }
   // The outcome lives in the record, not in the device: a record whose
   // handle has been closed since (closing ends what was pending, as
   // aborted), or one never issued at all, still gives its status and count.
-  // Only a wait for a record that still runs needs an object: its event, or
-  // the device when it has none, which is gone.
+  // Only a wait for a record that still runs needs an object: the device
+  // when it is open, else its event (without one, the device is gone).
   std::uint32_t status = posix::RecordStatus(*ov);
+  if (wait && status == kStatusPending) {
+    if (std::shared_ptr<SerialDevice> device =
+            posix::LookupAs<SerialDevice>(h)) {
+      status = device->Result(ov, transferred, true);
+      if (status == kErrorSuccess) return true;
+      SetLastError(status);
+      return false;
+    }
+  }
   if (status == kStatusPending) {
     if (!wait) {
       SetLastError(kErrorIoIncomplete);

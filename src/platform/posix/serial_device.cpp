@@ -104,6 +104,7 @@ SerialDevice::SerialDevice(Private, int fd, int wake)
   eventCounters_ = counters_;
   std::uint32_t lines = 0;
   hasModemLines_ = ReadModemLines(fd_, &lines) == 0;
+  queuesOutput_ = !terminal::IsPseudoTerminal(fd_);
   dcb_.BaudRate = 9600;
   dcb_.ByteSize = 8;
   dcb_.Flags = kDcbBinary;
@@ -359,17 +360,21 @@ std::uint32_t SerialDevice::Result(Overlapped* ov, std::uint32_t* transferred,
 std::uint32_t SerialDevice::ClearError(std::uint32_t* errors, ComStat* stat) {
   Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
-  PumpInput(Clock::now());
+  // Input still in the driver is taken first (it may carry line errors);
+  // most often there is none, and asking costs less than a read.
+  int held = DriverInput();
+  if (held > 0) {
+    PumpInput(Clock::now());
+    held = DriverInput();
+  }
   if (errors != nullptr) *errors = LineErrors();
   if (stat == nullptr) return 0;
   *stat = ComStat{};
-  int held = 0, queued = 0;
-  ::ioctl(fd_, FIONREAD, &held);
-  ::ioctl(fd_, TIOCOUTQ, &queued);
+  const int queued = DriverOutput();
   std::uint64_t pending = txChar_ ? 1 : 0;
   for (const PendingWrite& w : writes_) pending += w.size - w.sent;
-  stat->cbInQue = static_cast<std::uint32_t>(InputCount() + std::max(held, 0));
-  stat->cbOutQue = static_cast<std::uint32_t>(pending + std::max(queued, 0));
+  stat->cbInQue = static_cast<std::uint32_t>(InputCount() + held);
+  stat->cbOutQue = static_cast<std::uint32_t>(pending + queued);
   if (outputStopped_) stat->Flags |= kComStatXoffHold;
   if (txChar_) stat->Flags |= kComStatTxim;
   std::uint32_t lines = 0;
@@ -565,7 +570,8 @@ void SerialDevice::PumpInput(Clock::time_point now) {
         inQueue_ > InputCount() ? inQueue_ - InputCount() : 0;
     if (room == 0) break;
     std::uint8_t raw[4096];
-    const ssize_t n = ::read(fd_, raw, std::min(room, sizeof raw));
+    const std::size_t asked = std::min(room, sizeof raw);
+    const ssize_t n = ::read(fd_, raw, asked);
     if (n > 0) {
       if (inputHead_ > 0 && inputHead_ >= input_.size() / 2) {
         input_.erase(input_.begin(),
@@ -579,6 +585,9 @@ void SerialDevice::PumpInput(Clock::time_point now) {
       report.lineBreak |= part.lineBreak;
       report.lineError |= part.lineError;
       UpdateInputHold();
+      // Less than asked for: the driver held no more. What comes later is
+      // the next poll's, so the pending events are raised now.
+      if (static_cast<std::size_t>(n) < asked) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -697,8 +706,8 @@ void SerialDevice::ExpireTimers(Clock::time_point now) {
 void SerialDevice::CheckDrained(Clock::time_point now) {
   if (!awaitingDrain_ || !writes_.empty() || txChar_) return;
   if (drainCheck_ && *drainCheck_ > now) return;
-  int queued = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+  const int queued = DriverOutput();
+  if (queued <= 0) {
     awaitingDrain_ = false;
     drainCheck_.reset();
     Raise(kEvTxEmpty);
@@ -766,6 +775,17 @@ void SerialDevice::MarkDead(int error) {
   if (dead_) return;
   dead_ = error;
   AbortAll(static_cast<std::uint32_t>(error));
+}
+
+int SerialDevice::DriverInput() const {
+  int held = 0;
+  return ::ioctl(fd_, FIONREAD, &held) == 0 ? std::max(held, 0) : 0;
+}
+
+int SerialDevice::DriverOutput() const {
+  if (!queuesOutput_) return 0;
+  int queued = 0;
+  return ::ioctl(fd_, TIOCOUTQ, &queued) == 0 ? std::max(queued, 0) : 0;
 }
 
 std::uint32_t SerialDevice::LineErrors() {

@@ -107,6 +107,10 @@ class SerialDevice final : public KernelObject {
   bool WantsInput() const;
   void UpdateInputHold();
   std::uint32_t LineErrors();
+  // Bytes the driver holds: received and not yet taken, and written and
+  // not yet sent (0 where it cannot tell).
+  int DriverInput() const;
+  int DriverOutput() const;
   void OnLineChange(std::uint32_t events);
 
   const int fd_;
@@ -114,6 +118,7 @@ class SerialDevice final : public KernelObject {
   DeviceClaim claim_;
   bool hasCounters_ = false;
   bool hasModemLines_ = false;
+  bool queuesOutput_ = true;  // false where output never waits in the driver
 
   mutable std::mutex mutex_;
   PendingSignals signals_;  // guarded by mutex_

@@ -2,7 +2,9 @@
 #include "platform/posix/terminal.h"
 
 #include <asm/termbits.h>
+#include <linux/magic.h>
 #include <sys/ioctl.h>
+#include <sys/vfs.h>
 
 #include <cerrno>
 
@@ -153,6 +155,12 @@ int Flush(int fd, bool input, bool output) {
 
 int SetOutputFlow(int fd, bool on) {
   return Result(::ioctl(fd, TCXONC, on ? TCOON : TCOOFF));
+}
+
+bool IsPseudoTerminal(int fd) {
+  // The near ends of pseudo-terminals live on the devpts file system.
+  struct statfs fs {};
+  return ::fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
 }
 
 }  // namespace comm::posix::terminal

@@ -31,4 +31,9 @@ int Flush(int fd, bool input, bool output);
 // Suspends or resumes output, as if XOFF or XON had been received.
 int SetOutputFlow(int fd, bool on);
 
+// True for the near end of a pseudo-terminal. Its driver hands each write
+// straight to the far end's input, so it never holds output of its own:
+// its output queue is always empty.
+bool IsPseudoTerminal(int fd);
+
 }  // namespace comm::posix::terminal
