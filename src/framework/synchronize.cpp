@@ -60,9 +60,11 @@ void Synchronize(std::function<void()> call) {
     call();
     return;
   }
-  SyncRequest request{std::move(call), nullptr, 0};
-  const OwnedHandle done(CreateManualResetEvent());
-  request.done = done.Get();
+  // Each thread has one event for the end of its calls: it waits for one
+  // call at a time.
+  thread_local const OwnedHandle tDone(CreateManualResetEvent());
+  comm::Api().ResetEvent(tDone.Get());
+  SyncRequest request{std::move(call), nullptr, tDone.Get()};
   {
     SyncState& state = State();
     std::lock_guard guard(state.lock);
@@ -70,7 +72,7 @@ void Synchronize(std::function<void()> call) {
     comm::Api().SetEvent(CallsWaitingEvent());
     if (state.wake) state.wake();
   }
-  comm::Api().WaitForSingleObject(done.Get(), comm::kInfinite);
+  comm::Api().WaitForSingleObject(request.done, comm::kInfinite);
   if (request.error) std::rethrow_exception(request.error);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/posix/terminal.h"
 #include "pty_fixture.h"
 #include "terminal_rate.h"
 
@@ -511,6 +512,30 @@ TEST_F(PosixCommTest, DataReceivedBeforeHangUpIsStillDelivered) {
   EXPECT_EQ(std::string(buffer, got), "last");
   EXPECT_FALSE(api_.ReadFile(h_, buffer, 8, &got, nullptr));
   EXPECT_EQ(api_.GetLastError(), static_cast<std::uint32_t>(EIO));
+}
+
+// Only the near end of a pseudo-terminal is taken for one: a serial device
+// whose driver still holds output would otherwise report its transmit
+// queue empty before the last byte has left.
+TEST(PseudoTerminalTest, ToldFromOtherDescriptors) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  const int nearEnd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+  int pipeEnds[2] = {-1, -1};
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const int null = ::open("/dev/null", O_RDWR);
+  struct Case {
+    const char* what;
+    int fd;
+    bool pseudo;
+  };
+  for (const Case& c :
+       {Case{"near end", nearEnd, true}, Case{"pipe", pipeEnds[0], false},
+        Case{"/dev/null", null, false}}) {
+    ASSERT_GE(c.fd, 0) << c.what;
+    EXPECT_EQ(posix::terminal::IsPseudoTerminal(c.fd), c.pseudo) << c.what;
+  }
+  for (int fd : {nearEnd, pipeEnds[0], pipeEnds[1], null}) ::close(fd);
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 #include "platform/posix/kernel_objects.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <ctime>
 #include <unordered_map>
 
 namespace comm::posix {
@@ -36,27 +42,44 @@ thread_local std::uint32_t tLastError = 0;
 }  // namespace
 
 void Waiter::Wake() {
-  {
-    std::lock_guard guard(lock_);
-    signalled_ = true;
-  }
-  // Outside the waiter's lock, so the woken thread does not block on it.
   // The waker holds the lock of an object the waiter is registered with,
   // and the waiter cannot leave its wait without that lock: it is alive.
-  woken_.notify_one();
+  if (state_.exchange(kWoken) == kAsleep) {
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&state_),
+              FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
 }
 
 bool Waiter::Sleep(
     std::optional<std::chrono::steady_clock::time_point> deadline) {
-  std::unique_lock lock(lock_);
-  bool woken = true;
+  timespec until{};
   if (deadline) {
-    woken = woken_.wait_until(lock, *deadline, [this] { return signalled_; });
-  } else {
-    woken_.wait(lock, [this] { return signalled_; });
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        deadline->time_since_epoch())
+                        .count();
+    until.tv_sec = static_cast<time_t>(ns / 1000000000);
+    until.tv_nsec = static_cast<long>(ns % 1000000000);
   }
-  signalled_ = false;
-  return woken;
+  for (;;) {
+    std::uint32_t state = kIdle;
+    if (!state_.compare_exchange_strong(state, kAsleep) && state == kWoken) {
+      state_.store(kIdle);
+      return true;
+    }
+    // Asleep until the word changes, a signal comes, or the deadline
+    // (on the steady clock, CLOCK_MONOTONIC) passes.
+    const long result =
+        ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&state_),
+                  FUTEX_WAIT_BITSET_PRIVATE, kAsleep,
+                  deadline ? &until : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);
+    if (result != 0 && errno == ETIMEDOUT) {
+      // A wake-up that came as the time ran out still counts.
+      state = kAsleep;
+      if (state_.compare_exchange_strong(state, kIdle)) return false;
+      state_.store(kIdle);
+      return true;
+    }
+  }
 }
 
 void Waitable::RemoveWaiter(Waiter* waiter) {

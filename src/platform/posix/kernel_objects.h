@@ -7,8 +7,8 @@
 // object, never those of another port.
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -37,6 +37,8 @@ class KernelObject {
 };
 
 // A thread blocked in a wait, woken by any object it is registered with.
+// It sleeps in the kernel on its own word: a wake-up costs the waker one
+// system call, and none when the thread is not asleep.
 class Waiter {
  public:
   // Marks the waiter as woken and wakes its thread if it sleeps.
@@ -46,9 +48,8 @@ class Waiter {
   bool Sleep(std::optional<std::chrono::steady_clock::time_point> deadline);
 
  private:
-  std::mutex lock_;
-  std::condition_variable woken_;
-  bool signalled_ = false;
+  enum : std::uint32_t { kIdle, kWoken, kAsleep };
+  std::atomic<std::uint32_t> state_{kIdle};
 };
 
 class Waitable : public KernelObject {

@@ -286,7 +286,8 @@ std::uint32_t SerialDevice::Read(void* buffer, std::uint32_t count,
                                  std::uint32_t* read, Overlapped* ov) {
   return Overlap(ov, read, [&](Completion done) -> std::uint32_t {
     const Clock::time_point now = Clock::now();
-    if (!dead_) PumpInput(now);
+    // What the driver holds more is only needed when the queue falls short.
+    if (!dead_ && InputCount() < count) PumpInput(now);
     // What is already held is delivered even after a hang-up.
     if (dead_ && InputCount() == 0) return static_cast<std::uint32_t>(dead_);
     done.Start();
