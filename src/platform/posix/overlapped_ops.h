@@ -51,6 +51,10 @@ class Completion {
     ov_->InternalHigh = 0;
     if (event_) event_->Reset();
   }
+  bool Ended() const {
+    return std::atomic_ref(ov_->Internal).load(std::memory_order_acquire) !=
+           kStatusPending;
+  }
   // Fills in the record; its event is set with the device's pending ones.
   void Finish(std::uint32_t status, std::uint32_t count) {
     ov_->InternalHigh = count;
@@ -105,6 +109,10 @@ struct PendingWrite {
   std::optional<std::uint64_t> totalMs;
   std::uint32_t sent = 0;
   bool active = false;
+  // Being handed to the driver with the device unlocked; an abort meanwhile
+  // leaves its status here.
+  bool inFlight = false;
+  std::uint32_t abortedWith = 0;
   std::optional<Clock::time_point> deadline;
 
   void Activate(Clock::time_point now) {

@@ -259,7 +259,8 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
     // The record may be one whose last operation was seen ended before its
     // event was set: that set must land before this operation clears it.
     for (int n; (n = signalling_.load()) != 0;) signalling_.wait(n);
-    std::uint32_t status = issue(Completion(ov, std::move(event), &signals_));
+    std::uint32_t status =
+        issue(Completion(ov, std::move(event), &signals_), lock);
     // Finished at once: the record holds the outcome.
     if (status == 0) {
       status = static_cast<std::uint32_t>(ov->Internal);
@@ -272,7 +273,7 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
   Overlapped own{};
   Lock lock(*this);
   if (closed_) return kErrorInvalidHandle;
-  std::uint32_t status = issue(Completion(&own, nullptr, &signals_));
+  std::uint32_t status = issue(Completion(&own, nullptr, &signals_), lock);
   if (status == kErrorIoPending || status == 0) {
     lock.SignalNow();
     finished_.wait(lock.Held(), [&] { return own.Internal != kStatusPending; });
@@ -284,7 +285,7 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
 
 std::uint32_t SerialDevice::Read(void* buffer, std::uint32_t count,
                                  std::uint32_t* read, Overlapped* ov) {
-  return Overlap(ov, read, [&](Completion done) -> std::uint32_t {
+  return Overlap(ov, read, [&](Completion done, Lock&) -> std::uint32_t {
     const Clock::time_point now = Clock::now();
     // What the driver holds more is only needed when the queue falls short.
     if (!dead_ && InputCount() < count) PumpInput(now);
@@ -304,29 +305,33 @@ std::uint32_t SerialDevice::Read(void* buffer, std::uint32_t count,
 
 std::uint32_t SerialDevice::Write(const void* buffer, std::uint32_t count,
                                   std::uint32_t* written, Overlapped* ov) {
-  return Overlap(ov, written, [&](Completion done) -> std::uint32_t {
-    if (dead_) return static_cast<std::uint32_t>(dead_);
-    const Clock::time_point now = Clock::now();
-    const CommTimeouts& t = timeouts_;
-    std::optional<std::uint64_t> total;
-    if (t.WriteTotalTimeoutMultiplier != 0 ||
-        t.WriteTotalTimeoutConstant != 0) {
-      total = std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
-              t.WriteTotalTimeoutConstant;
-    }
-    done.Start();
-    writes_.emplace_back(done, static_cast<const std::uint8_t*>(buffer), count,
-                         total);
-    const bool first = writes_.size() == 1 && !txChar_;
-    if (first) ServeWrites(now);
-    if (first && writes_.empty()) return 0;
-    Wake();
-    return kErrorIoPending;
-  });
+  return Overlap(
+      ov, written, [&](Completion done, Lock& lock) -> std::uint32_t {
+        if (dead_) return static_cast<std::uint32_t>(dead_);
+        const Clock::time_point now = Clock::now();
+        const CommTimeouts& t = timeouts_;
+        std::optional<std::uint64_t> total;
+        if (t.WriteTotalTimeoutMultiplier != 0 ||
+            t.WriteTotalTimeoutConstant != 0) {
+          total = std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
+                  t.WriteTotalTimeoutConstant;
+        }
+        done.Start();
+        writes_.emplace_back(done, static_cast<const std::uint8_t*>(buffer),
+                             count, total);
+        const bool first = writes_.size() == 1 && !txChar_;
+        if (!first) {
+          Wake();
+          return kErrorIoPending;
+        }
+        writes_.front().Activate(now);
+        SendFirst(lock);
+        return done.Ended() ? 0 : kErrorIoPending;
+      });
 }
 
 std::uint32_t SerialDevice::WaitEvent(std::uint32_t* mask, Overlapped* ov) {
-  return Overlap(ov, nullptr, [&](Completion done) -> std::uint32_t {
+  return Overlap(ov, nullptr, [&](Completion done, Lock&) -> std::uint32_t {
     if (dead_) return static_cast<std::uint32_t>(dead_);
     if (mask_ == 0 || wait_ || mask == nullptr) return kErrorInvalidParameter;
     done.Start();
@@ -452,7 +457,7 @@ std::uint32_t SerialDevice::Purge(std::uint32_t flags) {
   if (closed_) return kErrorInvalidHandle;
   if ((flags & ~kPurgeAll) != 0) return kErrorInvalidParameter;
   if (flags & kPurgeTxAbort) {
-    while (!writes_.empty()) FinishWrite(kErrorOperationAborted);
+    AbortWrites(kErrorOperationAborted);
   }
   if (flags & kPurgeRxAbort) {
     while (!reads_.empty()) FinishRead(kErrorOperationAborted);
@@ -513,7 +518,7 @@ int SerialDevice::PollTimeout(Clock::time_point now) const {
     if (t && (!next || *t < *next)) next = t;
   };
   if (!reads_.empty()) consider(reads_.front().NextDeadline());
-  if (!writes_.empty()) consider(writes_.front().deadline);
+  if (OutputWaiting()) consider(writes_.front().deadline);
   consider(outputStall_);
   if (!next) return -1;
   if (*next <= now) return 0;
@@ -527,7 +532,7 @@ void SerialDevice::Run() {
     short events = 0;
     if (WantsInput()) events |= POLLIN;
     if (outputStall_ && *outputStall_ <= Clock::now()) outputStall_.reset();
-    if (!dead_ && (!writes_.empty() || txChar_) && !outputStopped_ &&
+    if (!dead_ && (OutputWaiting() || txChar_) && !outputStopped_ &&
         !outputStall_) {
       events |= POLLOUT;
     }
@@ -551,7 +556,7 @@ void SerialDevice::Run() {
       PumpOutput(now);
       // A pseudo-terminal whose output is stopped (XOFF) reports room yet
       // takes nothing: look again a little later instead of spinning.
-      if (written_ == before && !dead_ && (!writes_.empty() || txChar_)) {
+      if (written_ == before && !dead_ && (OutputWaiting() || txChar_)) {
         outputStall_ = now + std::chrono::milliseconds(10);
       }
     }
@@ -664,8 +669,48 @@ bool SerialDevice::WriteSome(PendingWrite& write) {
   return true;
 }
 
+void SerialDevice::SendFirst(Lock& lock) {
+  // The device is left unlocked while the driver takes the bytes: the
+  // event thread re-arming its wait, or a status call, does not queue up
+  // behind the system call. Meanwhile the write stays first in the queue and
+  // nothing else sends; an abort only marks it.
+  PendingWrite& write = writes_.front();
+  write.inFlight = true;
+  std::uint32_t sent = write.sent;
+  int error = 0;
+  lock.unlock();
+  while (sent < write.size) {
+    const ssize_t n = ::write(fd_, write.data + sent, write.size - sent);
+    if (n > 0) {
+      sent += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) error = errno;
+    if (n == 0) error = EIO;
+    break;
+  }
+  lock.lock();
+  write.inFlight = false;
+  written_ += sent - write.sent;
+  write.sent = sent;
+  const bool driverFull =
+      sent < write.size && error == 0 && write.abortedWith == 0;
+  if (write.abortedWith != 0) {
+    FinishWrite(write.abortedWith);
+  } else if (error != 0) {
+    MarkDead(error);
+  } else if (!driverFull) {
+    FinishWrite(0);
+  }
+  // The rest of this write, once the driver has room again, and what was
+  // queued meanwhile go on as usual.
+  if (!driverFull && OutputWaiting()) ServeWrites(Clock::now());
+  if (OutputWaiting()) Wake();
+}
+
 void SerialDevice::ServeWrites(Clock::time_point now) {
-  while (!writes_.empty() && !dead_) {
+  while (OutputWaiting() && !dead_) {
     PendingWrite& write = writes_.front();
     if (!write.active) write.Activate(now);
     if (!WriteSome(write)) return;
@@ -696,7 +741,7 @@ void SerialDevice::ExpireTimers(Clock::time_point now) {
     FinishRead(0);
     ServeReads(now);
   }
-  while (!writes_.empty()) {
+  while (OutputWaiting()) {
     const PendingWrite& write = writes_.front();
     if (!write.deadline || *write.deadline > now) break;
     FinishWrite(0);
@@ -761,9 +806,22 @@ void SerialDevice::FinishWrite(std::uint32_t status) {
   }
 }
 
+void SerialDevice::AbortWrites(std::uint32_t status) {
+  // A write whose bytes the driver is taking right now ends, with this
+  // status, once that call has returned.
+  const bool sending = !writes_.empty() && writes_.front().inFlight;
+  while (writes_.size() > (sending ? 1u : 0u)) {
+    PendingWrite& last = writes_.back();
+    last.done.Finish(status, last.sent);
+    writes_.pop_back();
+  }
+  if (sending) writes_.front().abortedWith = status;
+  finished_.notify_all();
+}
+
 void SerialDevice::AbortAll(std::uint32_t status) {
   while (!reads_.empty()) FinishRead(status);
-  while (!writes_.empty()) FinishWrite(status);
+  AbortWrites(status);
   if (wait_) {
     *wait_->mask = 0;
     wait_->done.Finish(status, 0);

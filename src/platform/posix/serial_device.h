@@ -93,6 +93,12 @@ class SerialDevice final : public KernelObject {
   void PumpInput(Clock::time_point now);
   void PumpOutput(Clock::time_point now);
   bool WriteSome(PendingWrite& write);
+  // Hands the first write of the queue to the driver with the lock released.
+  void SendFirst(Lock& lock);
+  // A write waits to be sent (the first one is not being sent right now).
+  bool OutputWaiting() const {
+    return !writes_.empty() && !writes_.front().inFlight;
+  }
   void ServeReads(Clock::time_point now);
   void ServeWrites(Clock::time_point now);
   void ExpireTimers(Clock::time_point now);
@@ -101,6 +107,7 @@ class SerialDevice final : public KernelObject {
   void MarkDead(int error);
   void FinishRead(std::uint32_t status);
   void FinishWrite(std::uint32_t status);
+  void AbortWrites(std::uint32_t status);
   void AbortAll(std::uint32_t status);
 
   std::size_t InputCount() const { return input_.size() - inputHead_; }
