@@ -6,8 +6,10 @@
 #include <time.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "platform/posix/terminal.h"
 #include "pty_fixture.h"
@@ -498,6 +500,57 @@ TEST_F(PosixCommTest, FarEndClosedMidWriteFailsPromptly) {
   EXPECT_FALSE(api_.PurgeComm(h_, kPurgeTxAbort | kPurgeRxAbort));
   EXPECT_EQ(api_.GetLastError(), static_cast<std::uint32_t>(EIO));
   EXPECT_LT(CpuMsWhileSleeping(300), 150);  // a hung-up line is not polled
+}
+
+// Writes aborted while the driver takes their bytes, or while they wait in
+// the queue, all end, and each reports exactly what it sent: the far end
+// gets the sum of the counts.
+TEST_F(PosixCommTest, WritesRacingAbortsEachEndWithWhatTheySent) {
+  std::atomic<bool> writing{true};
+  std::size_t received = 0;
+  std::thread far([&] {
+    char buffer[4096];
+    for (auto quiet = std::chrono::steady_clock::now();
+         writing || std::chrono::steady_clock::now() - quiet <
+                        std::chrono::milliseconds(200);) {
+      pollfd fd{pty_.Far(), POLLIN, 0};
+      if (::poll(&fd, 1, 50) <= 0) continue;
+      const ssize_t n = ::read(pty_.Far(), buffer, sizeof buffer);
+      if (n > 0) received += static_cast<std::size_t>(n);
+      quiet = std::chrono::steady_clock::now();
+    }
+  });
+  std::thread aborter([&] {
+    while (writing) {
+      api_.PurgeComm(h_, kPurgeTxAbort);
+      std::this_thread::yield();
+    }
+  });
+  const std::string piece(32, 'w');
+  std::size_t reported = 0;
+  bool allEnded = true;
+  Record record(api_);
+  for (int i = 0; i < 2000 && allEnded; ++i) {
+    std::uint32_t n = 0;
+    if (!api_.WriteFile(h_, piece.data(), 32, &n, &record.ov)) {
+      // Pending, or aborted while the driver took its bytes.
+      if (api_.GetLastError() == kErrorIoPending) {
+        allEnded = record.Signalled(2000);
+      } else {
+        EXPECT_EQ(api_.GetLastError(), kErrorOperationAborted);
+      }
+      if (!api_.GetOverlappedResult(h_, &record.ov, &n, false)) {
+        EXPECT_EQ(api_.GetLastError(), kErrorOperationAborted);
+      }
+    }
+    EXPECT_LE(n, 32u);
+    reported += n;
+  }
+  writing = false;
+  aborter.join();
+  far.join();
+  EXPECT_TRUE(allEnded);
+  EXPECT_EQ(received, reported);
 }
 
 TEST_F(PosixCommTest, DataReceivedBeforeHangUpIsStillDelivered) {
