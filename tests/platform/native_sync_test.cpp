@@ -66,6 +66,9 @@ TEST(NativeSyncTest, WaitOutcomesFollowTheSignalledObjects) {
     EXPECT_EQ(api.WaitForMultipleObjects(2, events, c.waitAll, 0), c.expected);
     // The same, waited for a while: a time-out still ends the wait.
     EXPECT_EQ(api.WaitForMultipleObjects(2, events, c.waitAll, 20), c.expected);
+    const std::uint32_t single = c.second ? kWaitObject0 : kWaitTimeout;
+    EXPECT_EQ(api.WaitForSingleObject(events[1], 0), single);
+    EXPECT_EQ(api.WaitForSingleObject(events[1], 20), single);
   }
   Handles handles(api);
   const Handle bad[2] = {handles.Event(true, true), 0x3};
@@ -73,6 +76,25 @@ TEST(NativeSyncTest, WaitOutcomesFollowTheSignalledObjects) {
   EXPECT_EQ(api.GetLastError(), kErrorInvalidHandle);
   EXPECT_EQ(api.WaitForMultipleObjects(0, bad, false, 0), kWaitFailed);
   EXPECT_EQ(api.GetLastError(), kErrorInvalidParameter);
+}
+
+// A closed handle stays invalid when the objects made after it take its
+// place in the table: it never reaches one of them.
+TEST(NativeSyncTest, ClosedHandleStaysInvalidWhenItsPlaceIsTaken) {
+  CommApi& api = PlatformApi();
+  const Handle closed = api.CreateEventW(true, true);
+  ASSERT_TRUE(api.CloseHandle(closed));
+  Handles handles(api);
+  for (int i = 0; i < 64; ++i) EXPECT_NE(handles.Event(true, true), closed);
+  EXPECT_FALSE(api.SetEvent(closed));
+  EXPECT_EQ(api.GetLastError(), kErrorInvalidHandle);
+  EXPECT_EQ(api.WaitForSingleObject(closed, 0), kWaitFailed);
+  EXPECT_EQ(api.GetLastError(), kErrorInvalidHandle);
+  EXPECT_FALSE(api.CloseHandle(closed));
+  for (Handle h : {kInvalidHandle, Handle{0}, closed + 1}) {
+    EXPECT_FALSE(api.ResetEvent(h)) << h;
+    EXPECT_EQ(api.GetLastError(), kErrorInvalidHandle);
+  }
 }
 
 // An auto-reset event releases one waiter per SetEvent; a wait for all

@@ -9,27 +9,63 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
-#include <unordered_map>
+#include <new>
+#include <vector>
 
 namespace comm::posix {
 namespace {
 
-// The table is split into shards by handle value, each with its own lock,
-// so that the ports' threads, each making and closing handles of its own,
-// seldom meet on one lock.
-constexpr std::size_t kShards = 16;
-constexpr Handle kHandleStep = 4;
+// The table is split into shards, each with its own lock, so that the
+// ports' threads, each making and closing handles of its own, seldom meet on
+// one lock: a thread registers its objects in one shard. A handle names its
+// shard, a slot of it and the slot's generation; a closed handle's slot is
+// used again under the next generation, so the old value stays invalid.
+constexpr unsigned kShardBits = 4;
+constexpr std::size_t kShards = std::size_t{1} << kShardBits;
+constexpr unsigned kSlotBits = 24;
+constexpr unsigned kHandleShift = 2;  // multiples of 4, as on Windows
+
+struct Slot {
+  std::shared_ptr<KernelObject> object;
+  std::uint32_t generation = 1;
+};
 
 struct Shard {
   std::mutex lock;
-  std::unordered_map<Handle, std::shared_ptr<KernelObject>> objects;
+  std::vector<Slot> slots;
+  std::vector<std::uint32_t> free;
 };
+
+struct Place {
+  std::size_t shard;
+  std::size_t slot;
+  std::uint32_t generation;
+};
+
+Handle Encode(const Place& place) {
+  const Handle value = (Handle{place.generation} << (kSlotBits + kShardBits)) |
+                       (Handle{place.slot} << kShardBits) | place.shard;
+  return value << kHandleShift;
+}
+
+Place Decode(Handle h) {
+  const Handle value = h >> kHandleShift;
+  return {value & (kShards - 1),
+          (value >> kShardBits) & ((Handle{1} << kSlotBits) - 1),
+          static_cast<std::uint32_t>(value >> (kSlotBits + kShardBits))};
+}
 
 struct Table {
   std::array<Shard, kShards> shards;
-  std::atomic<Handle> next{0x1000};
+  std::atomic<std::size_t> nextShard{0};
 
-  Shard& For(Handle h) { return shards[(h / kHandleStep) % kShards]; }
+  // The slot `h` names while it still holds that object (lock held).
+  Slot* Find(Shard& shard, const Place& place, Handle h) {
+    if (Encode(place) != h || place.slot >= shard.slots.size()) return nullptr;
+    Slot& slot = shard.slots[place.slot];
+    if (slot.generation != place.generation || !slot.object) return nullptr;
+    return &slot;
+  }
 };
 
 Table& TheTable() {
@@ -107,27 +143,44 @@ void Event::Reset() {
 
 Handle Register(std::shared_ptr<KernelObject> object) {
   Table& table = TheTable();
-  const Handle h = table.next.fetch_add(kHandleStep);
-  Shard& shard = table.For(h);
+  thread_local const std::size_t tShard = table.nextShard++ % kShards;
+  Shard& shard = table.shards[tShard];
   std::lock_guard guard(shard.lock);
-  shard.objects.emplace(h, std::move(object));
-  return h;
+  std::size_t index = shard.slots.size();
+  if (!shard.free.empty()) {
+    index = shard.free.back();
+    shard.free.pop_back();
+  } else if (index >> kSlotBits) {
+    throw std::bad_alloc();
+  } else {
+    shard.slots.emplace_back();
+  }
+  Slot& slot = shard.slots[index];
+  slot.object = std::move(object);
+  return Encode({tShard, index, slot.generation});
 }
 
 std::shared_ptr<KernelObject> Lookup(Handle h) {
-  Shard& shard = TheTable().For(h);
+  Table& table = TheTable();
+  const Place place = Decode(h);
+  Shard& shard = table.shards[place.shard];
   std::lock_guard guard(shard.lock);
-  auto it = shard.objects.find(h);
-  return it == shard.objects.end() ? nullptr : it->second;
+  Slot* slot = table.Find(shard, place, h);
+  return slot ? slot->object : nullptr;
 }
 
 std::shared_ptr<KernelObject> Unregister(Handle h) {
-  Shard& shard = TheTable().For(h);
+  Table& table = TheTable();
+  const Place place = Decode(h);
+  Shard& shard = table.shards[place.shard];
   std::lock_guard guard(shard.lock);
-  auto it = shard.objects.find(h);
-  if (it == shard.objects.end()) return nullptr;
-  std::shared_ptr<KernelObject> object = std::move(it->second);
-  shard.objects.erase(it);
+  Slot* slot = table.Find(shard, place, h);
+  if (!slot) return nullptr;
+  std::shared_ptr<KernelObject> object = std::move(slot->object);
+  slot->object.reset();
+  // Generation 0 is skipped: no handle is 0.
+  if (++slot->generation == 0) slot->generation = 1;
+  shard.free.push_back(static_cast<std::uint32_t>(place.slot));
   return object;
 }
 

@@ -1,6 +1,7 @@
 // Handles on POSIX: one process-wide table of the objects that Win32 would
-// keep in the kernel (events, threads, devices). Handle values are never
-// reused, so a stale handle fails as invalid instead of reaching a new object.
+// keep in the kernel (events, threads, devices). A handle value comes back
+// only after its slot has been closed four billion times, so a stale handle
+// fails as invalid instead of reaching a new object.
 //
 // Every waitable object has its own lock and its own list of the threads
 // waiting on it: a state change wakes only the threads that wait on that

@@ -225,6 +225,14 @@ int NiceFor(int priority) {
   }
 }
 
+// When a wait of `milliseconds` ends; none for an infinite one.
+std::optional<std::chrono::steady_clock::time_point> DeadlineAfter(
+    std::uint32_t milliseconds) {
+  if (milliseconds == kInfinite) return std::nullopt;
+  return std::chrono::steady_clock::now() +
+         std::chrono::milliseconds(milliseconds);
+}
+
 bool Fail(std::uint32_t code) {
   posix::SetLastErrorValue(code);
   return false;
@@ -265,7 +273,23 @@ bool NativeSync::ResetEvent(Handle h) {
 
 std::uint32_t NativeSync::WaitForSingleObject(Handle h,
                                               std::uint32_t milliseconds) {
-  return WaitForMultipleObjects(1, &h, false, milliseconds);
+  auto object = posix::LookupAs<Waitable>(h);
+  if (!object) {
+    posix::SetLastErrorValue(kErrorInvalidHandle);
+    return kWaitFailed;
+  }
+  // An object that is signalled already (the event of an operation that
+  // ended at once) is taken without setting up a wait.
+  {
+    std::lock_guard guard(object->Lock());
+    if (object->IsSignalled()) {
+      object->Acquire();
+      return kWaitObject0;
+    }
+  }
+  WaitSet objects;
+  objects.Add(std::move(object));
+  return objects.Wait(false, DeadlineAfter(milliseconds));
 }
 
 std::uint32_t NativeSync::WaitForMultipleObjects(std::uint32_t count,
@@ -285,12 +309,7 @@ std::uint32_t NativeSync::WaitForMultipleObjects(std::uint32_t count,
     }
     objects.Add(std::move(object));
   }
-  std::optional<std::chrono::steady_clock::time_point> deadline;
-  if (milliseconds != kInfinite) {
-    deadline = std::chrono::steady_clock::now() +
-               std::chrono::milliseconds(milliseconds);
-  }
-  return objects.Wait(waitAll, deadline);
+  return objects.Wait(waitAll, DeadlineAfter(milliseconds));
 }
 
 void NativeSync::Sleep(std::uint32_t milliseconds) {
