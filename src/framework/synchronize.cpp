@@ -69,9 +69,12 @@ void Synchronize(std::function<void()> call) {
     SyncState& state = State();
     std::lock_guard guard(state.lock);
     state.queue.push_back(&request);
-    comm::Api().SetEvent(CallsWaitingEvent());
     if (state.wake) state.wake();
   }
+  // Set after the queue's lock is released, so that the UI thread it wakes
+  // does not run into that lock. A batch taken meanwhile may leave the event
+  // set with nothing queued: the next check finds nothing and resets it.
+  comm::Api().SetEvent(CallsWaitingEvent());
   comm::Api().WaitForSingleObject(request.done, comm::kInfinite);
   if (request.error) std::rethrow_exception(request.error);
 }

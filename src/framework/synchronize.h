@@ -1,6 +1,6 @@
 // Running calls on the UI thread. A worker thread's call is queued in one
-// process-wide queue (guarded by one lock), the process-wide calls-waiting
-// event is set and the application is woken; the UI thread runs the queued
+// process-wide queue (guarded by one lock), the application is woken and the
+// process-wide calls-waiting event is set; the UI thread runs the queued
 // calls in CheckSynchronize, and the worker waits for its call to be done.
 #pragma once
 

@@ -77,13 +77,29 @@ thread_local std::uint32_t tLastError = 0;
 
 }  // namespace
 
-void Waiter::Wake() {
-  // The waker holds the lock of an object the waiter is registered with,
-  // and the waiter cannot leave its wait without that lock: it is alive.
-  if (state_.exchange(kWoken) == kAsleep) {
-    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&state_),
-              FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+void Wakeups::Add(std::atomic<std::uint32_t>* word) {
+  if (count_ < words_.size()) {
+    words_[count_++] = word;
+  } else {
+    more_.push_back(word);
   }
+}
+
+Wakeups::~Wakeups() {
+  // A word is a waiting thread's own (thread-local), so it is there while
+  // that thread runs. Should the thread have left its wait meanwhile, the
+  // wake-up finds nobody asleep on the word, or at worst wakes a sleeper on
+  // reused memory early, which every sleeper on a futex tolerates.
+  auto wake = [](std::atomic<std::uint32_t>* word) {
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word),
+              FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  };
+  for (std::size_t i = 0; i < count_; ++i) wake(words_[i]);
+  for (std::atomic<std::uint32_t>* word : more_) wake(word);
+}
+
+void Waiter::Wake(Wakeups& wakeups) {
+  if (state_.exchange(kWoken) == kAsleep) wakeups.Add(&state_);
 }
 
 bool Waiter::Sleep(
@@ -126,14 +142,19 @@ void Waitable::RemoveWaiter(Waiter* waiter) {
   }
 }
 
-void Waitable::WakeWaiters() {
-  for (Waiter* waiter : waiters_) waiter->Wake();
+void Waitable::WakeWaiters(Wakeups& wakeups) {
+  for (Waiter* waiter : waiters_) waiter->Wake(wakeups);
 }
 
 void Event::Set() {
+  Wakeups wakeups;
+  Set(wakeups);
+}
+
+void Event::Set(Wakeups& wakeups) {
   std::lock_guard guard(Lock());
   signalled_ = true;
-  WakeWaiters();
+  WakeWaiters(wakeups);
 }
 
 void Event::Reset() {

@@ -8,6 +8,7 @@
 // object, never those of another port.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -37,13 +38,33 @@ class KernelObject {
   const ObjectKind kind_;
 };
 
+// The sleeping threads that a change of state wakes, woken when this goes
+// out of scope: declared before the lock of the changed object is taken,
+// it wakes them once that lock is released, so that a woken thread does not
+// run straight into it.
+class Wakeups {
+ public:
+  Wakeups() = default;
+  ~Wakeups();
+  Wakeups(const Wakeups&) = delete;
+  Wakeups& operator=(const Wakeups&) = delete;
+  void Add(std::atomic<std::uint32_t>* word);
+
+ private:
+  std::array<std::atomic<std::uint32_t>*, 4> words_{};
+  std::size_t count_ = 0;
+  std::vector<std::atomic<std::uint32_t>*> more_;
+};
+
 // A thread blocked in a wait, woken by any object it is registered with.
 // It sleeps in the kernel on its own word: a wake-up costs the waker one
 // system call, and none when the thread is not asleep.
 class Waiter {
  public:
-  // Marks the waiter as woken and wakes its thread if it sleeps.
-  void Wake();
+  // Marks the waiter as woken; its thread, when asleep, is woken by
+  // `wakeups`. Called with the lock of an object the waiter is registered
+  // with held: the waiter cannot leave its wait without that lock.
+  void Wake(Wakeups& wakeups);
   // Sleeps until woken or until `deadline` passes; returns false on the
   // deadline. Clears the woken mark before it returns.
   bool Sleep(std::optional<std::chrono::steady_clock::time_point> deadline);
@@ -72,7 +93,7 @@ class Waitable : public KernelObject {
 
  protected:
   // With Lock() held, after a change that may satisfy a wait.
-  void WakeWaiters();
+  void WakeWaiters(Wakeups& wakeups);
 
  private:
   mutable std::mutex lock_;
@@ -88,6 +109,8 @@ class Event final : public Waitable {
   static bool IsKind(ObjectKind kind) { return kind == ObjectKind::kEvent; }
 
   void Set();
+  // Sets the event; its sleeping waiters are woken by `wakeups`.
+  void Set(Wakeups& wakeups);
   void Reset();
   bool IsSignalled() const override { return signalled_; }
   void Acquire() override {

@@ -72,10 +72,11 @@ class Thread final : public Waitable {
       started_.wait(lock, [this] { return resumed_; });
     }
     std::uint32_t code = body_();
+    posix::Wakeups wakeups;
     std::lock_guard guard(Lock());
     exitCode_ = code;
     ended_ = true;
-    WakeWaiters();
+    WakeWaiters(wakeups);
   }
 
   // Joins an ended thread; lets a running one go on by itself, as closing a

@@ -148,7 +148,11 @@ void SerialDevice::Lock::unlock() {
   }
   ++device_.signalling_;
   held_.unlock();
-  for (const auto& event : tSignals) event->Set();
+  // The events are set before the count drops, and their sleepers woken
+  // after: a woken thread that issues its next operation at once finds the
+  // count down and does not wait for it.
+  Wakeups wakeups;
+  for (const auto& event : tSignals) event->Set(wakeups);
   tSignals.clear();
   if (--device_.signalling_ == 0) device_.signalling_.notify_all();
 }
