@@ -238,13 +238,7 @@ TEST_F(UpdaterTest, BytesFromTheDeviceAreDrainedDuringAndAfterAnUpdate) {
   };
   Press();
   comm.Receive("and after it");
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (comm.InputQueued() > 0 &&
-         std::chrono::steady_clock::now() < deadline) {
-    app.WaitForWork(50);
-    app.ProcessMessages();
-  }
+  HandleMessagesUntilDrained();
   EXPECT_EQ(comm.InputQueued(), 0u);
   EXPECT_TRUE(shown.empty());
   EXPECT_EQ(Writes().size(), 641u);

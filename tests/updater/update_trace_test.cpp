@@ -6,7 +6,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -86,15 +85,7 @@ TEST_F(UpdateTraceTest, AWholeUpdateStepByStep) {
     if (now == 5000) comm.Receive("chatter");
   };
   Press();
-  // The device's bytes reach the dialog through the port's event thread,
-  // which a busy machine may run only after the update's last step.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (comm.InputQueued() > 0 &&
-         std::chrono::steady_clock::now() < deadline) {
-    app.WaitForWork(50);
-    app.ProcessMessages();
-  }
+  HandleMessagesUntilDrained();
   const auto lines = Lines();
   ASSERT_GE(lines.size(), 10u);
   const std::vector<std::string> start(lines.begin(), lines.begin() + 10);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -182,6 +183,18 @@ class UpdaterTest : public ::testing::Test {
     form4->Dispatch([&] { form4->UpDown1Changing(form4.get(), allow); });
   }
   std::vector<Event> Writes() const { return timeline.Named("write"); }
+  // Handles the dialog's messages until the device's bytes are drained, for
+  // at most 10 s: they reach the dialog through the port's event thread,
+  // which a busy machine may run only after the update's last step.
+  void HandleMessagesUntilDrained() {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (comm.InputQueued() > 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      app.WaitForWork(50);
+      app.ProcessMessages();
+    }
+  }
 
   FakeTicks ticks;
   Timeline timeline{ticks};
