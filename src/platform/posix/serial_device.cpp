@@ -71,6 +71,24 @@ unsigned BitsPerChar(const Dcb& dcb) {
          (dcb.StopBits == kOneStopBit ? 1u : 2u);
 }
 
+// Hands the driver the bytes from `sent` on until it has taken them all or
+// has no room; returns 0, or the error that ended the transfer (EIO for a
+// write of nothing).
+int WriteToDriver(int fd, const std::uint8_t* data, std::uint32_t size,
+                  std::uint32_t& sent) {
+  while (sent < size) {
+    const ssize_t n = ::write(fd, data + sent, size - sent);
+    if (n > 0) {
+      sent += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return 0;
+    return n < 0 ? errno : EIO;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path,
@@ -657,20 +675,14 @@ void SerialDevice::ServeReads(Clock::time_point now) {
 }
 
 bool SerialDevice::WriteSome(PendingWrite& write) {
-  while (write.sent < write.size) {
-    const ssize_t n =
-        ::write(fd_, write.data + write.sent, write.size - write.sent);
-    if (n > 0) {
-      write.sent += static_cast<std::uint32_t>(n);
-      written_ += static_cast<std::uint64_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return false;
-    MarkDead(n < 0 ? errno : EIO);
+  const std::uint32_t before = write.sent;
+  const int error = WriteToDriver(fd_, write.data, write.size, write.sent);
+  written_ += write.sent - before;
+  if (error != 0) {
+    MarkDead(error);
     return false;
   }
-  return true;
+  return write.sent == write.size;
 }
 
 void SerialDevice::SendFirst(Lock& lock) {
@@ -681,19 +693,8 @@ void SerialDevice::SendFirst(Lock& lock) {
   PendingWrite& write = writes_.front();
   write.inFlight = true;
   std::uint32_t sent = write.sent;
-  int error = 0;
   lock.unlock();
-  while (sent < write.size) {
-    const ssize_t n = ::write(fd_, write.data + sent, write.size - sent);
-    if (n > 0) {
-      sent += static_cast<std::uint32_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) error = errno;
-    if (n == 0) error = EIO;
-    break;
-  }
+  const int error = WriteToDriver(fd_, write.data, write.size, sent);
   lock.lock();
   write.inFlight = false;
   written_ += sent - write.sent;
