@@ -260,7 +260,7 @@ TEST_F(SimulatorTest, LinkAppearsOnlyAfterTheDelay) {
   run_ = std::async(std::launch::async, [this] { return simulator_->Run(); });
   ASSERT_TRUE(WaitFor([&] { return fs::is_symlink(Link()); }));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
-  EXPECT_TRUE(fs::exists(config_.ready_file));
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(config_.ready_file); }));
   simulator_->Stop();
   EXPECT_EQ(Finish().boot, BootState::kNone);
 }
