@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -110,6 +111,12 @@ class PosixCommTest : public ::testing::Test {
       }
     }
     return mask;
+  }
+  // Watches `events` and leaves a wait for them pending on `record`.
+  void StartWait(std::uint32_t events, Record& record, std::uint32_t* mask) {
+    ASSERT_TRUE(api_.SetCommMask(h_, events));
+    ASSERT_FALSE(api_.WaitCommEvent(h_, mask, &record.ov));
+    ASSERT_EQ(api_.GetLastError(), kErrorIoPending);
   }
   std::string ReadNow(std::uint32_t count) {
     std::string data(count, '\0');
@@ -424,11 +431,9 @@ TEST_F(PosixCommTest, InputBeyondTheQueueWaitsInTheDriver) {
 }
 
 TEST_F(PosixCommTest, SetCommMaskEndsPendingWaitWithNoEvents) {
-  ASSERT_TRUE(api_.SetCommMask(h_, kEvRxChar));
   Record record(api_);
   std::uint32_t mask = 123;
-  ASSERT_FALSE(api_.WaitCommEvent(h_, &mask, &record.ov));
-  ASSERT_EQ(api_.GetLastError(), kErrorIoPending);
+  ASSERT_NO_FATAL_FAILURE(StartWait(kEvRxChar, record, &mask));
   EXPECT_FALSE(api_.WaitCommEvent(h_, &mask, nullptr));  // one wait at a time
   EXPECT_EQ(api_.GetLastError(), kErrorInvalidParameter);
   ASSERT_TRUE(api_.SetCommMask(h_, 0));
@@ -438,6 +443,84 @@ TEST_F(PosixCommTest, SetCommMaskEndsPendingWaitWithNoEvents) {
   EXPECT_EQ(mask, 0u);
   EXPECT_FALSE(api_.WaitCommEvent(h_, &mask, &record.ov));  // mask is 0
   EXPECT_EQ(api_.GetLastError(), kErrorInvalidParameter);
+}
+
+// A thread that waits for a pending event wait watches the device's input
+// itself meanwhile. Whatever ends its wait (the byte, another object of the
+// wait, the device's own thread, another caller) wakes it.
+struct WatchedWaitCase {
+  const char* name;
+  std::function<void(PosixComm&, Handle device, Handle other, PtyPair&)> act;
+  std::uint32_t result;  // of WaitForMultipleObjects({other, wait's event})
+  std::uint32_t mask;    // the wait's mask, once it has ended
+};
+
+TEST_F(PosixCommTest, WaitWatchingInputWakesForEveryEnding) {
+  const WatchedWaitCase cases[] = {
+      {"byte received",
+       [](PosixComm&, Handle, Handle, PtyPair& far) { far.Send("x"); },
+       kWaitObject0 + 1, kEvRxChar},
+      {"other object set",
+       [](PosixComm& api, Handle, Handle other, PtyPair&) {
+         api.SetEvent(other);
+       },
+       kWaitObject0, 0},
+      {"mask cleared by another thread",
+       [](PosixComm& api, Handle device, Handle, PtyPair&) {
+         api.SetCommMask(device, 0);
+       },
+       kWaitObject0 + 1, 0},
+      {"transmit-empty from the device's thread",
+       [](PosixComm& api, Handle device, Handle, PtyPair&) {
+         std::uint32_t written = 0;
+         api.WriteFile(device, "out", 3, &written, nullptr);
+       },
+       kWaitObject0 + 1, kEvTxEmpty},
+  };
+  for (const WatchedWaitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Handle other = api_.CreateEventW(true, false);
+    Record record(api_);
+    std::uint32_t mask = 123;
+    ASSERT_NO_FATAL_FAILURE(StartWait(kEvRxChar | kEvTxEmpty, record, &mask));
+    std::thread actor([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      c.act(api_, h_, other, pty_);
+    });
+    // Woken by the ending, not by the bound: the object set at the bound
+    // would be reported just the same.
+    const Handle both[2] = {other, record.ov.hEvent};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(api_.WaitForMultipleObjects(2, both, false, 6000), c.result);
+    EXPECT_LT(MsSince(start), 3000);
+    actor.join();
+    api_.SetCommMask(h_, 0);  // ends a wait still pending
+    ASSERT_TRUE(record.Signalled(2000));
+    EXPECT_EQ(mask, c.mask);
+    pty_.Drain();
+    ReadNow(16);
+    api_.CloseHandle(other);
+  }
+}
+
+// A watch that ends without input hands the input back to the device's own
+// thread: a byte that comes later, with nobody waiting, still ends the wait.
+TEST_F(PosixCommTest, InputComingAfterAWatchEndedIsStillTaken) {
+  Record record(api_);
+  std::uint32_t mask = 0;
+  ASSERT_NO_FATAL_FAILURE(StartWait(kEvRxChar, record, &mask));
+  EXPECT_FALSE(record.Signalled(50));  // watched, then given back
+  pty_.Send("late");
+  std::uint32_t count = 0;
+  const auto start = std::chrono::steady_clock::now();
+  bool ended = false;
+  while (!(ended = api_.GetOverlappedResult(h_, &record.ov, &count, false)) &&
+         MsSince(start) < 2000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(mask, kEvRxChar);
+  EXPECT_EQ(ReadNow(16), "late");
 }
 
 TEST_F(PosixCommTest, DeviceWithoutModemLinesReportsThemOff) {

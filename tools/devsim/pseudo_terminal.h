@@ -7,9 +7,11 @@
 #include <span>
 #include <string>
 
-#include "unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 namespace devsim {
+
+using comm::posix::UniqueFd;
 
 class PseudoTerminal {
  public:

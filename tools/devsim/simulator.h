@@ -14,9 +14,9 @@
 #include "dos_device_link.h"
 #include "gap_analysis.h"
 #include "host_writes.h"
+#include "platform/posix/unique_fd.h"
 #include "pseudo_terminal.h"
 #include "report.h"
-#include "unique_fd.h"
 
 namespace devsim {
 

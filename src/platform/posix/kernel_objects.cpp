@@ -1,6 +1,8 @@
 #include "platform/posix/kernel_objects.h"
 
 #include <linux/futex.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -77,41 +79,69 @@ thread_local std::uint32_t tLastError = 0;
 
 }  // namespace
 
-void Wakeups::Add(std::atomic<std::uint32_t>* word) {
-  if (count_ < words_.size()) {
-    words_[count_++] = word;
+void Wakeups::Push(Sleeper sleeper) {
+  if (count_ < sleepers_.size()) {
+    sleepers_[count_++] = std::move(sleeper);
   } else {
-    more_.push_back(word);
+    more_.push_back(std::move(sleeper));
   }
+}
+
+void Wakeups::Add(std::atomic<std::uint32_t>* word) { Push({word, nullptr}); }
+
+void Wakeups::Add(std::shared_ptr<const UniqueFd> kick) {
+  Push({nullptr, std::move(kick)});
 }
 
 Wakeups::~Wakeups() {
   // A word is a waiting thread's own (thread-local), so it is there while
   // that thread runs. Should the thread have left its wait meanwhile, the
   // wake-up finds nobody asleep on the word, or at worst wakes a sleeper on
-  // reused memory early, which every sleeper on a futex tolerates.
-  auto wake = [](std::atomic<std::uint32_t>* word) {
-    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word),
+  // reused memory early, which every sleeper on a futex tolerates. A kick
+  // that comes late leaves its descriptor readable: the next watch then
+  // returns at once, and its caller looks again.
+  auto wake = [](const Sleeper& sleeper) {
+    if (sleeper.kick) {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] ssize_t n =
+          ::write(sleeper.kick->get(), &one, sizeof one);
+      return;
+    }
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(sleeper.word),
               FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
   };
-  for (std::size_t i = 0; i < count_; ++i) wake(words_[i]);
-  for (std::atomic<std::uint32_t>* word : more_) wake(word);
+  for (std::size_t i = 0; i < count_; ++i) wake(sleepers_[i]);
+  for (const Sleeper& sleeper : more_) wake(sleeper);
 }
 
 void Waiter::Wake(Wakeups& wakeups) {
-  if (state_.exchange(kWoken) == kAsleep) wakeups.Add(&state_);
+  switch (state_.exchange(kWoken)) {
+    case kAsleep:
+      wakeups.Add(&state_);
+      break;
+    case kWatching:
+      wakeups.Add(kick_);
+      break;
+    default:
+      break;
+  }
 }
+
+namespace {
+
+timespec ToTimespec(std::chrono::nanoseconds ns) {
+  timespec t{};
+  t.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
+  t.tv_nsec = static_cast<long>(ns.count() % 1000000000);
+  return t;
+}
+
+}  // namespace
 
 bool Waiter::Sleep(
     std::optional<std::chrono::steady_clock::time_point> deadline) {
   timespec until{};
-  if (deadline) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        deadline->time_since_epoch())
-                        .count();
-    until.tv_sec = static_cast<time_t>(ns / 1000000000);
-    until.tv_nsec = static_cast<long>(ns % 1000000000);
-  }
+  if (deadline) until = ToTimespec(deadline->time_since_epoch());
   for (;;) {
     std::uint32_t state = kIdle;
     if (!state_.compare_exchange_strong(state, kAsleep) && state == kWoken) {
@@ -132,6 +162,41 @@ bool Waiter::Sleep(
       return true;
     }
   }
+}
+
+bool Waiter::Watch(
+    int fd, std::optional<std::chrono::steady_clock::time_point> deadline,
+    short* revents) {
+  *revents = 0;
+  if (!kick_) {
+    auto kick = std::make_shared<const UniqueFd>(
+        ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    // Without a descriptor to be woken through, the thread sleeps as usual.
+    if (!kick->valid()) return Sleep(deadline);
+    kick_ = std::move(kick);
+  }
+  std::uint32_t state = kIdle;
+  if (!state_.compare_exchange_strong(state, kWatching)) {
+    state_.store(kIdle);  // woken already
+    return true;
+  }
+  timespec left{};
+  if (deadline) {
+    left =
+        ToTimespec(std::max(std::chrono::nanoseconds::zero(),
+                            std::chrono::nanoseconds(
+                                *deadline - std::chrono::steady_clock::now())));
+  }
+  pollfd fds[2] = {{kick_->get(), POLLIN, 0}, {fd, POLLIN, 0}};
+  const int ready = ::ppoll(fds, 2, deadline ? &left : nullptr, nullptr);
+  if (ready > 0 && (fds[0].revents & POLLIN)) {
+    std::uint64_t value = 0;
+    [[maybe_unused]] ssize_t n = ::read(kick_->get(), &value, sizeof value);
+  }
+  if (ready > 0) *revents = fds[1].revents;
+  const bool woken = state_.exchange(kIdle) == kWoken;
+  // A signal (ready < 0) counts as a wake-up: the caller looks again.
+  return woken || ready != 0;
 }
 
 void Waitable::RemoveWaiter(Waiter* waiter) {
@@ -155,6 +220,11 @@ void Event::Set(Wakeups& wakeups) {
   std::lock_guard guard(Lock());
   signalled_ = true;
   WakeWaiters(wakeups);
+}
+
+void Event::SetSource(std::weak_ptr<InputSource> source) {
+  std::lock_guard guard(Lock());
+  source_ = std::move(source);
 }
 
 void Event::Reset() {

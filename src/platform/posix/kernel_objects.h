@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/comm_api.h"
+#include "platform/posix/unique_fd.h"
 
 namespace comm::posix {
 
@@ -48,30 +49,71 @@ class Wakeups {
   ~Wakeups();
   Wakeups(const Wakeups&) = delete;
   Wakeups& operator=(const Wakeups&) = delete;
+  // A thread asleep on its word.
   void Add(std::atomic<std::uint32_t>* word);
+  // A thread asleep in poll() on its kick descriptor; the descriptor is
+  // kept open until the kick has been given.
+  void Add(std::shared_ptr<const UniqueFd> kick);
 
  private:
-  std::array<std::atomic<std::uint32_t>*, 4> words_{};
+  struct Sleeper {
+    std::atomic<std::uint32_t>* word = nullptr;
+    std::shared_ptr<const UniqueFd> kick;
+  };
+  void Push(Sleeper sleeper);
+
+  std::array<Sleeper, 4> sleepers_{};
   std::size_t count_ = 0;
-  std::vector<std::atomic<std::uint32_t>*> more_;
+  std::vector<Sleeper> more_;
 };
 
 // A thread blocked in a wait, woken by any object it is registered with.
 // It sleeps in the kernel on its own word: a wake-up costs the waker one
-// system call, and none when the thread is not asleep.
+// system call, and none when the thread is not asleep. While it watches a
+// device's input for itself it sleeps in poll() instead, and is woken
+// through a descriptor of its own.
 class Waiter {
  public:
   // Marks the waiter as woken; its thread, when asleep, is woken by
   // `wakeups`. Called with the lock of an object the waiter is registered
   // with held: the waiter cannot leave its wait without that lock.
   void Wake(Wakeups& wakeups);
+  // Forgets a wake-up left over from an earlier wait; called before the
+  // waiter registers for a new one.
+  void Forget() { state_.store(kIdle, std::memory_order_relaxed); }
   // Sleeps until woken or until `deadline` passes; returns false on the
   // deadline. Clears the woken mark before it returns.
   bool Sleep(std::optional<std::chrono::steady_clock::time_point> deadline);
+  // Sleeps as Sleep does, and also until `fd` has input (or has hung up):
+  // `*revents` gets what poll() reported for it. Returns false only when
+  // the deadline passed with neither.
+  bool Watch(int fd,
+             std::optional<std::chrono::steady_clock::time_point> deadline,
+             short* revents);
 
  private:
-  enum : std::uint32_t { kIdle, kWoken, kAsleep };
+  enum : std::uint32_t { kIdle, kWoken, kAsleep, kWatching };
   std::atomic<std::uint32_t> state_{kIdle};
+  // Made by the waiter's thread before it first watches, and read by a
+  // waker only once it has seen the waiter watching.
+  std::shared_ptr<const UniqueFd> kick_;
+};
+
+// A device whose input a thread waiting on one of its operations' events
+// may watch for itself: a received byte that ends the wait then wakes that
+// thread directly, not the device's own thread first.
+class InputSource : public std::enable_shared_from_this<InputSource> {
+ public:
+  // The descriptor to watch for input, with the device's own thread no
+  // longer watching it; -1 when nothing waits for input or another thread
+  // watches already. Every watch begun is ended by EndInputWatch.
+  virtual int BeginInputWatch() = 0;
+  // Takes in what the watch saw (`revents` of poll(), 0 for nothing) and
+  // hands the input back to the device's thread.
+  virtual void EndInputWatch(short revents) = 0;
+
+ protected:
+  ~InputSource() = default;
 };
 
 class Waitable : public KernelObject {
@@ -87,6 +129,8 @@ class Waitable : public KernelObject {
   virtual bool IsSignalled() const = 0;
   // Called on the object that satisfied a wait (an auto-reset event resets).
   virtual void Acquire() {}
+  // With Lock() held: the device whose input would signal the object.
+  virtual std::shared_ptr<InputSource> Source() const { return nullptr; }
   // Both with Lock() held.
   void AddWaiter(Waiter* waiter) { waiters_.push_back(waiter); }
   void RemoveWaiter(Waiter* waiter);
@@ -116,10 +160,16 @@ class Event final : public Waitable {
   void Acquire() override {
     if (!manualReset_) signalled_ = false;
   }
+  // The device whose pending operation sets the event.
+  void SetSource(std::weak_ptr<InputSource> source);
+  std::shared_ptr<InputSource> Source() const override {
+    return source_.lock();
+  }
 
  private:
   const bool manualReset_;
   bool signalled_;
+  std::weak_ptr<InputSource> source_;  // guarded by Lock()
 };
 
 Handle Register(std::shared_ptr<KernelObject> object);

@@ -126,15 +126,20 @@ class WaitSet {
       std::optional<std::chrono::steady_clock::time_point> deadline) {
     SortLocks();
     std::uint32_t result = kWaitTimeout;
+    std::shared_ptr<posix::InputSource> source;
     {
       Locked locked(*this);
       if (TryAcquire(waitAll, &result)) return result;
       if (deadline && *deadline <= std::chrono::steady_clock::now())
         return result;
-      for (Waitable* object : unique()) object->AddWaiter(&tWaiter);
+      tWaiter.Forget();
+      for (Waitable* object : unique()) {
+        object->AddWaiter(&tWaiter);
+        if (!source) source = object->Source();
+      }
     }
     for (;;) {
-      const bool woken = tWaiter.Sleep(deadline);
+      const bool woken = SleepOrWatch(source.get(), deadline);
       Locked locked(*this);
       if (TryAcquire(waitAll, &result) || !woken) {
         for (Waitable* object : unique()) object->RemoveWaiter(&tWaiter);
@@ -161,6 +166,20 @@ class WaitSet {
   };
 
   std::span<Waitable* const> unique() const { return {order_.data(), unique_}; }
+
+  // Sleeps until woken, watching the input of the device behind one of the
+  // objects when it has something waiting for input: the byte that ends
+  // the wait then wakes this thread at once. Called with no lock held.
+  static bool SleepOrWatch(
+      posix::InputSource* source,
+      std::optional<std::chrono::steady_clock::time_point> deadline) {
+    const int fd = source != nullptr ? source->BeginInputWatch() : -1;
+    if (fd < 0) return tWaiter.Sleep(deadline);
+    short revents = 0;
+    const bool woken = tWaiter.Watch(fd, deadline, &revents);
+    source->EndInputWatch(revents);
+    return woken;
+  }
 
   // The distinct objects, in the order their locks are taken.
   void SortLocks() {

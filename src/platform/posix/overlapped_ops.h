@@ -51,6 +51,10 @@ class Completion {
     ov_->InternalHigh = 0;
     if (event_) event_->Reset();
   }
+  // Lets a thread that waits on the event watch `source`'s input meanwhile.
+  void WatchInputOf(std::weak_ptr<InputSource> source) {
+    if (event_) event_->SetSource(std::move(source));
+  }
   bool Ended() const {
     return std::atomic_ref(ov_->Internal).load(std::memory_order_acquire) !=
            kStatusPending;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -95,20 +96,25 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path,
                                                  std::uint32_t access,
                                                  bool exclusive,
                                                  std::uint32_t* error) {
-  const int fd = OpenTerminal(path, access, error);
-  if (fd < 0) return nullptr;
-  const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wake < 0) {
+  UniqueFd fd(OpenTerminal(path, access, error));
+  if (!fd.valid()) return nullptr;
+  UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  UniqueFd poll(::epoll_create1(EPOLL_CLOEXEC));
+  epoll_event watchWake{};
+  watchWake.events = EPOLLIN;
+  watchWake.data.fd = wake.get();
+  if (!wake.valid() || !poll.valid() ||
+      ::epoll_ctl(poll.get(), EPOLL_CTL_ADD, wake.get(), &watchWake) != 0) {
     *error = Errno();
-    ::close(fd);
     return nullptr;
   }
-  auto device = std::make_shared<SerialDevice>(Private{}, fd, wake);
-  if (int e = device->claim_.Acquire(fd, exclusive)) {
+  auto device = std::make_shared<SerialDevice>(
+      Private{}, std::move(fd), std::move(wake), std::move(poll));
+  if (int e = device->claim_.Acquire(device->fd_.get(), exclusive)) {
     *error = static_cast<std::uint32_t>(e);
     return nullptr;
   }
-  if (int e = terminal::MakeRaw(fd)) {
+  if (int e = terminal::MakeRaw(device->fd_.get())) {
     *error = static_cast<std::uint32_t>(e);
     return nullptr;
   }
@@ -116,13 +122,16 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path,
   return device;
 }
 
-SerialDevice::SerialDevice(Private, int fd, int wake)
-    : KernelObject(ObjectKind::kDevice), fd_(fd), wake_(wake) {
-  hasCounters_ = ReadLineCounters(fd_, &counters_);
+SerialDevice::SerialDevice(Private, UniqueFd fd, UniqueFd wake, UniqueFd poll)
+    : KernelObject(ObjectKind::kDevice),
+      fd_(std::move(fd)),
+      wake_(std::move(wake)),
+      poll_(std::move(poll)) {
+  hasCounters_ = ReadLineCounters(fd_.get(), &counters_);
   eventCounters_ = counters_;
   std::uint32_t lines = 0;
-  hasModemLines_ = ReadModemLines(fd_, &lines) == 0;
-  queuesOutput_ = !terminal::IsPseudoTerminal(fd_);
+  hasModemLines_ = ReadModemLines(fd_.get(), &lines) == 0;
+  queuesOutput_ = !terminal::IsPseudoTerminal(fd_.get());
   dcb_.BaudRate = 9600;
   dcb_.ByteSize = 8;
   dcb_.Flags = kDcbBinary;
@@ -131,8 +140,6 @@ SerialDevice::SerialDevice(Private, int fd, int wake)
 SerialDevice::~SerialDevice() {
   OnClose();
   claim_.Release();
-  ::close(wake_);
-  ::close(fd_);
 }
 
 void SerialDevice::OnClose() {
@@ -208,7 +215,7 @@ std::uint32_t SerialDevice::SetState(const Dcb& dcb) {
   if (std::uint32_t error = CheckOpen()) return error;
   if (int error = terminal::CheckDcb(dcb))
     return static_cast<std::uint32_t>(error);
-  if (int error = terminal::ApplyDcb(fd_, dcb)) {
+  if (int error = terminal::ApplyDcb(fd_.get(), dcb)) {
     return static_cast<std::uint32_t>(error);
   }
   // DTR and RTS levels. A device without modem lines (a pseudo-terminal)
@@ -220,8 +227,8 @@ std::uint32_t SerialDevice::SetState(const Dcb& dcb) {
   int set = 0, clear = 0;
   (dtr == kDtrControlEnable ? set : clear) |= TIOCM_DTR;
   (rts == kRtsControlDisable ? clear : set) |= TIOCM_RTS;
-  if (hasModemLines_ && (::ioctl(fd_, TIOCMBIS, &set) != 0 ||
-                         ::ioctl(fd_, TIOCMBIC, &clear) != 0)) {
+  if (hasModemLines_ && (::ioctl(fd_.get(), TIOCMBIS, &set) != 0 ||
+                         ::ioctl(fd_.get(), TIOCMBIC, &clear) != 0)) {
     return Errno();
   }
   dcb_ = dcb;
@@ -257,7 +264,7 @@ std::uint32_t SerialDevice::SetMask(std::uint32_t mask) {
     finished_.notify_all();
   }
   if ((mask & kLineEvents) != 0 && hasModemLines_ && !lineWatch_.Running()) {
-    lineWatch_.Start(fd_,
+    lineWatch_.Start(fd_.get(),
                      [this](std::uint32_t events) { OnLineChange(events); });
   }
   return 0;
@@ -320,6 +327,7 @@ std::uint32_t SerialDevice::Read(void* buffer, std::uint32_t count,
     ServeReads(now);
     if (first && !reads_.empty() && dead_) FinishRead(0);
     if (first && reads_.empty()) return 0;
+    reads_.back().done.WatchInputOf(weak_from_this());
     Wake();
     return kErrorIoPending;
   });
@@ -363,6 +371,7 @@ std::uint32_t SerialDevice::WaitEvent(std::uint32_t* mask, Overlapped* ov) {
       done.Finish(0, 0);
       return 0;
     }
+    done.WatchInputOf(weak_from_this());
     wait_.emplace(PendingWait{done, mask});
     return kErrorIoPending;
   });
@@ -407,7 +416,7 @@ std::uint32_t SerialDevice::ClearError(std::uint32_t* errors, ComStat* stat) {
   if (txChar_) stat->Flags |= kComStatTxim;
   std::uint32_t lines = 0;
   if ((dcb_.Flags & kDcbOutxCtsFlow) != 0 && hasModemLines_ &&
-      ReadModemLines(fd_, &lines) == 0 && (lines & kMsCtsOn) == 0 &&
+      ReadModemLines(fd_.get(), &lines) == 0 && (lines & kMsCtsOn) == 0 &&
       stat->cbOutQue > 0) {
     stat->Flags |= kComStatCtsHold;
   }
@@ -420,20 +429,20 @@ std::uint32_t SerialDevice::ModemStatus(std::uint32_t* status) {
   *status = 0;
   // A device without modem lines has every line off.
   if (!hasModemLines_) return 0;
-  return static_cast<std::uint32_t>(ReadModemLines(fd_, status));
+  return static_cast<std::uint32_t>(ReadModemLines(fd_.get(), status));
 }
 
 std::uint32_t SerialDevice::Escape(std::uint32_t function) {
   Lock lock(*this);
   if (std::uint32_t error = CheckOpen()) return error;
   auto lines = [&](unsigned long request, int bits) -> std::uint32_t {
-    return ::ioctl(fd_, request, &bits) == 0 ? 0 : Errno();
+    return ::ioctl(fd_.get(), request, &bits) == 0 ? 0 : Errno();
   };
   switch (function) {
     case kSetXoff:
     case kSetXon: {
       const bool on = function == kSetXon;
-      if (int error = terminal::SetOutputFlow(fd_, on)) {
+      if (int error = terminal::SetOutputFlow(fd_.get(), on)) {
         return static_cast<std::uint32_t>(error);
       }
       outputStopped_ = !on;
@@ -449,9 +458,9 @@ std::uint32_t SerialDevice::Escape(std::uint32_t function) {
     case kClrDtr:
       return lines(TIOCMBIC, TIOCM_DTR);
     case kSetBreak:
-      return ::ioctl(fd_, TIOCSBRK) == 0 ? 0 : Errno();
+      return ::ioctl(fd_.get(), TIOCSBRK) == 0 ? 0 : Errno();
     case kClrBreak:
-      return ::ioctl(fd_, TIOCCBRK) == 0 ? 0 : Errno();
+      return ::ioctl(fd_.get(), TIOCCBRK) == 0 ? 0 : Errno();
     default:
       return kErrorInvalidParameter;
   }
@@ -462,7 +471,7 @@ std::uint32_t SerialDevice::TransmitChar(std::uint8_t ch) {
   if (std::uint32_t error = CheckOpen()) return error;
   // One character may wait for room at a time, as on Windows.
   if (txChar_) return kErrorAccessDenied;
-  const ssize_t n = ::write(fd_, &ch, 1);
+  const ssize_t n = ::write(fd_.get(), &ch, 1);
   if (n == 1) return 0;
   if (n < 0 && errno != EAGAIN && errno != EINTR) {
     const int error = errno;
@@ -498,7 +507,7 @@ std::uint32_t SerialDevice::Purge(std::uint32_t flags) {
   // Windows; what was pending has been aborted all the same, so the port
   // still closes.
   if (dead_) return static_cast<std::uint32_t>(dead_);
-  if (int error = terminal::Flush(fd_, clearIn, clearOut)) {
+  if (int error = terminal::Flush(fd_.get(), clearIn, clearOut)) {
     return static_cast<std::uint32_t>(error);
   }
   Wake();
@@ -510,7 +519,7 @@ std::uint32_t SerialDevice::Purge(std::uint32_t flags) {
 
 void SerialDevice::Wake() {
   const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+  [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
 }
 
 bool SerialDevice::WantsInput() const { return !dead_ && !inputHeld_; }
@@ -548,47 +557,105 @@ int SerialDevice::PollTimeout(Clock::time_point now) const {
   return static_cast<int>(std::min<std::int64_t>(ms.count(), 1 << 30));
 }
 
+std::uint32_t SerialDevice::WantedEvents(Clock::time_point now) const {
+  if (dead_ || stopping_) return 0;
+  std::uint32_t events = 0;
+  if (WantsInput() && !inputWatched_) events |= POLLIN;
+  const bool stalled = outputStall_ && *outputStall_ > now;
+  if ((OutputWaiting() || txChar_) && !outputStopped_ && !stalled) {
+    events |= POLLOUT;
+  }
+  return events;
+}
+
+void SerialDevice::UpdateInterest(Clock::time_point now) {
+  // A hung-up device reports readiness at every wait; it is only in the set
+  // while something wants it, and each wake-up then makes progress.
+  const std::uint32_t wanted = WantedEvents(now);
+  if (wanted == armed_) return;
+  epoll_event interest{};
+  interest.events = wanted;
+  interest.data.fd = fd_.get();
+  const int op = armed_ == 0   ? EPOLL_CTL_ADD
+                 : wanted == 0 ? EPOLL_CTL_DEL
+                               : EPOLL_CTL_MOD;
+  if (::epoll_ctl(poll_.get(), op, fd_.get(), &interest) == 0) armed_ = wanted;
+}
+
 void SerialDevice::Run() {
+  static_assert(EPOLLIN == POLLIN && EPOLLOUT == POLLOUT &&
+                EPOLLHUP == POLLHUP && EPOLLERR == POLLERR);
   Lock lock(*this);
   while (!stopping_) {
-    short events = 0;
-    if (WantsInput()) events |= POLLIN;
     if (outputStall_ && *outputStall_ <= Clock::now()) outputStall_.reset();
-    if (!dead_ && (OutputWaiting() || txChar_) && !outputStopped_ &&
-        !outputStall_) {
-      events |= POLLOUT;
-    }
-    // A hung-up device reports readiness at every poll; it is only polled
-    // while something wants it, and each wake-up then makes progress.
-    pollfd fds[2] = {{wake_, POLLIN, 0}, {events != 0 ? fd_ : -1, events, 0}};
+    UpdateInterest(Clock::now());
     const int timeout = PollTimeout(Clock::now());
     lock.unlock();
-    const int ready = ::poll(fds, 2, timeout);
-    if (ready > 0 && (fds[0].revents & POLLIN)) {
+    epoll_event ready[2];
+    const int count = ::epoll_wait(poll_.get(), ready, 2, timeout);
+    std::uint32_t got = 0;
+    for (int i = 0; i < count; ++i) {
+      if (ready[i].data.fd == fd_.get()) {
+        got = ready[i].events;
+        continue;
+      }
       std::uint64_t value = 0;
-      [[maybe_unused]] ssize_t n = ::read(wake_, &value, sizeof value);
+      [[maybe_unused]] ssize_t n = ::read(wake_.get(), &value, sizeof value);
     }
     lock.lock();
     if (stopping_) break;
     const Clock::time_point now = Clock::now();
-    const short got = fds[1].revents;
-    if (got & (POLLIN | POLLHUP | POLLERR)) PumpInput(now);
-    if (got & (POLLOUT | POLLHUP | POLLERR)) {
-      const std::uint64_t before = written_;
-      PumpOutput(now);
-      // A pseudo-terminal whose output is stopped (XOFF) reports room yet
-      // takes nothing: look again a little later instead of spinning.
-      if (written_ == before && !dead_ && (OutputWaiting() || txChar_)) {
-        outputStall_ = now + std::chrono::milliseconds(10);
-      }
-    }
-    if ((got & (POLLHUP | POLLERR)) && !dead_ && WantsInput()) {
-      // Input wanted, yet the driver neither gave data nor an error.
-      MarkDead(EIO);
-    }
+    OnDriverReady(got, now);
     ExpireTimers(now);
     CheckDrained(now);
   }
+  if (armed_ != 0) {
+    ::epoll_ctl(poll_.get(), EPOLL_CTL_DEL, fd_.get(), nullptr);
+    armed_ = 0;
+  }
+}
+
+void SerialDevice::OnDriverReady(std::uint32_t got, Clock::time_point now) {
+  if (got & (POLLIN | POLLHUP | POLLERR)) PumpInput(now);
+  if (got & (POLLOUT | POLLHUP | POLLERR)) {
+    const std::uint64_t before = written_;
+    PumpOutput(now);
+    // A pseudo-terminal whose output is stopped (XOFF) reports room yet
+    // takes nothing: look again a little later instead of spinning.
+    if (written_ == before && !dead_ && (OutputWaiting() || txChar_)) {
+      outputStall_ = now + std::chrono::milliseconds(10);
+    }
+  }
+  if ((got & (POLLHUP | POLLERR)) && !dead_ && WantsInput()) {
+    // Input wanted, yet the driver neither gave data nor an error.
+    MarkDead(EIO);
+  }
+}
+
+int SerialDevice::BeginInputWatch() {
+  Lock lock(*this);
+  if (closed_ || inputWatched_ || !WantsInput()) return -1;
+  // Only input ends an event wait or a read; for anything else the device's
+  // thread keeps watching.
+  if (!wait_ && reads_.empty()) return -1;
+  inputWatched_ = true;
+  UpdateInterest(Clock::now());
+  return fd_.get();
+}
+
+void SerialDevice::EndInputWatch(short revents) {
+  Lock lock(*this);
+  inputWatched_ = false;
+  if (closed_) return;
+  const Clock::time_point now = Clock::now();
+  if (revents != 0) {
+    // Only what the watch asked for: output stays the device thread's.
+    OnDriverReady(static_cast<std::uint16_t>(revents) & ~POLLOUT, now);
+    // A read that took bytes may now end earlier (its interval): the
+    // device's thread recomputes its timeout.
+    if (!reads_.empty()) Wake();
+  }
+  UpdateInterest(now);
 }
 
 void SerialDevice::PumpInput(Clock::time_point now) {
@@ -599,7 +666,7 @@ void SerialDevice::PumpInput(Clock::time_point now) {
     if (room == 0) break;
     std::uint8_t raw[4096];
     const std::size_t asked = std::min(room, sizeof raw);
-    const ssize_t n = ::read(fd_, raw, asked);
+    const ssize_t n = ::read(fd_.get(), raw, asked);
     if (n > 0) {
       if (inputHead_ > 0 && inputHead_ >= input_.size() / 2) {
         input_.erase(input_.begin(),
@@ -637,7 +704,8 @@ void SerialDevice::PumpInput(Clock::time_point now) {
   }
   // Overruns leave no mark in the stream; the driver's counters show them.
   LineCounters counted{};
-  if ((mask_ & kEvErr) && hasCounters_ && ReadLineCounters(fd_, &counted)) {
+  if ((mask_ & kEvErr) && hasCounters_ &&
+      ReadLineCounters(fd_.get(), &counted)) {
     if (ErrorsBetween(eventCounters_, counted) & ~kCeBreak) events |= kEvErr;
     eventCounters_ = counted;
   }
@@ -676,7 +744,8 @@ void SerialDevice::ServeReads(Clock::time_point now) {
 
 bool SerialDevice::WriteSome(PendingWrite& write) {
   const std::uint32_t before = write.sent;
-  const int error = WriteToDriver(fd_, write.data, write.size, write.sent);
+  const int error =
+      WriteToDriver(fd_.get(), write.data, write.size, write.sent);
   written_ += write.sent - before;
   if (error != 0) {
     MarkDead(error);
@@ -694,7 +763,7 @@ void SerialDevice::SendFirst(Lock& lock) {
   write.inFlight = true;
   std::uint32_t sent = write.sent;
   lock.unlock();
-  const int error = WriteToDriver(fd_, write.data, write.size, sent);
+  const int error = WriteToDriver(fd_.get(), write.data, write.size, sent);
   lock.lock();
   write.inFlight = false;
   written_ += sent - write.sent;
@@ -726,7 +795,7 @@ void SerialDevice::ServeWrites(Clock::time_point now) {
 void SerialDevice::PumpOutput(Clock::time_point now) {
   if (txChar_) {
     const std::uint8_t ch = *txChar_;
-    const ssize_t n = ::write(fd_, &ch, 1);
+    const ssize_t n = ::write(fd_.get(), &ch, 1);
     if (n == 1) {
       txChar_.reset();
       ++written_;
@@ -843,20 +912,20 @@ void SerialDevice::MarkDead(int error) {
 
 int SerialDevice::DriverInput() const {
   int held = 0;
-  return ::ioctl(fd_, FIONREAD, &held) == 0 ? std::max(held, 0) : 0;
+  return ::ioctl(fd_.get(), FIONREAD, &held) == 0 ? std::max(held, 0) : 0;
 }
 
 int SerialDevice::DriverOutput() const {
   if (!queuesOutput_) return 0;
   int queued = 0;
-  return ::ioctl(fd_, TIOCOUTQ, &queued) == 0 ? std::max(queued, 0) : 0;
+  return ::ioctl(fd_.get(), TIOCOUTQ, &queued) == 0 ? std::max(queued, 0) : 0;
 }
 
 std::uint32_t SerialDevice::LineErrors() {
   std::uint32_t errors = errors_;
   errors_ = 0;
   LineCounters now{};
-  if (hasCounters_ && ReadLineCounters(fd_, &now)) {
+  if (hasCounters_ && ReadLineCounters(fd_.get(), &now)) {
     errors |= ErrorsBetween(counters_, now);
     counters_ = now;
   }

@@ -1,7 +1,9 @@
 // One open terminal device behind a comm handle: the Win32 serial calls
-// carried out on it. A background thread per device waits in poll() for
+// carried out on it. A background thread per device waits in epoll for
 // input, output room, wake-ups and the next timeout, and ends overlapped
-// reads, writes and event waits as Windows' serial driver would.
+// reads, writes and event waits as Windows' serial driver would. A thread
+// that waits for the event of a pending operation may take over watching
+// the input meanwhile (see InputSource).
 //
 // Every call returns 0 for success, kErrorIoPending for an operation that
 // goes on in the background, or an error number.
@@ -24,10 +26,11 @@
 #include "platform/posix/kernel_objects.h"
 #include "platform/posix/line_watch.h"
 #include "platform/posix/overlapped_ops.h"
+#include "platform/posix/unique_fd.h"
 
 namespace comm::posix {
 
-class SerialDevice final : public KernelObject {
+class SerialDevice final : public KernelObject, public InputSource {
  public:
   // Opens the terminal at `path` (only a terminal: anything else fails as
   // not found). `exclusive` keeps every other opener out.
@@ -55,9 +58,12 @@ class SerialDevice final : public KernelObject {
   std::uint32_t TransmitChar(std::uint8_t ch);
   std::uint32_t Purge(std::uint32_t flags);
 
+  int BeginInputWatch() override;
+  void EndInputWatch(short revents) override;
+
   struct Private;  // lets Open construct
 
-  SerialDevice(Private, int fd, int wake);
+  SerialDevice(Private, UniqueFd fd, UniqueFd wake, UniqueFd poll);
 
  private:
   // Holds the device's lock. Releasing it sets the events of the
@@ -89,6 +95,13 @@ class SerialDevice final : public KernelObject {
   void Run();
   void Wake();
   int PollTimeout(Clock::time_point now) const;
+  // The poll events the device's thread watches the driver for now.
+  std::uint32_t WantedEvents(Clock::time_point now) const;
+  // Brings the device's thread's epoll interest in line with WantedEvents,
+  // without waking that thread.
+  void UpdateInterest(Clock::time_point now);
+  // Takes what the driver showed (poll events) for input, output and hang-up.
+  void OnDriverReady(std::uint32_t got, Clock::time_point now);
 
   void PumpInput(Clock::time_point now);
   void PumpOutput(Clock::time_point now);
@@ -120,8 +133,9 @@ class SerialDevice final : public KernelObject {
   int DriverOutput() const;
   void OnLineChange(std::uint32_t events);
 
-  const int fd_;
-  const int wake_;
+  const UniqueFd fd_;
+  const UniqueFd wake_;  // wakes the device's thread
+  const UniqueFd poll_;  // the device's thread's epoll set
   DeviceClaim claim_;
   bool hasCounters_ = false;
   bool hasModemLines_ = false;
@@ -134,7 +148,11 @@ class SerialDevice final : public KernelObject {
   std::condition_variable finished_;
   bool closed_ = false;
   bool stopping_ = false;
-  int dead_ = 0;  // the error a hung-up device reports
+  // Another thread watches the input (between its BeginInputWatch and its
+  // EndInputWatch), so the device's thread does not.
+  bool inputWatched_ = false;
+  std::uint32_t armed_ = 0;  // the driver's events in the epoll set
+  int dead_ = 0;             // the error a hung-up device reports
 
   Dcb dcb_{};
   CommTimeouts timeouts_{};

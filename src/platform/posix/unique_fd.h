@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace devsim {
+namespace comm::posix {
 
 class UniqueFd {
  public:
@@ -33,4 +33,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace devsim
+}  // namespace comm::posix
