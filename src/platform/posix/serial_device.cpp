@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +29,8 @@ constexpr std::uint32_t kLineEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
 constexpr std::uint32_t kPurgeAll =
     kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
 constexpr std::uint32_t kMaxQueue = 16u << 20;
+// How long input stays lent to threads that watch it after a watch ended.
+constexpr long kInputLendNs = 5'000'000;
 
 std::uint32_t Errno() { return static_cast<std::uint32_t>(errno); }
 
@@ -99,17 +102,23 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path,
   UniqueFd fd(OpenTerminal(path, access, error));
   if (!fd.valid()) return nullptr;
   UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  UniqueFd handBack(
+      ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
   UniqueFd poll(::epoll_create1(EPOLL_CLOEXEC));
-  epoll_event watchWake{};
-  watchWake.events = EPOLLIN;
-  watchWake.data.fd = wake.get();
-  if (!wake.valid() || !poll.valid() ||
-      ::epoll_ctl(poll.get(), EPOLL_CTL_ADD, wake.get(), &watchWake) != 0) {
+  auto watch = [&](const UniqueFd& what) {
+    epoll_event interest{};
+    interest.events = EPOLLIN;
+    interest.data.fd = what.get();
+    return ::epoll_ctl(poll.get(), EPOLL_CTL_ADD, what.get(), &interest) == 0;
+  };
+  if (!wake.valid() || !handBack.valid() || !poll.valid() || !watch(wake) ||
+      !watch(handBack)) {
     *error = Errno();
     return nullptr;
   }
-  auto device = std::make_shared<SerialDevice>(
-      Private{}, std::move(fd), std::move(wake), std::move(poll));
+  auto device =
+      std::make_shared<SerialDevice>(Private{}, std::move(fd), std::move(wake),
+                                     std::move(handBack), std::move(poll));
   if (int e = device->claim_.Acquire(device->fd_.get(), exclusive)) {
     *error = static_cast<std::uint32_t>(e);
     return nullptr;
@@ -122,10 +131,12 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path,
   return device;
 }
 
-SerialDevice::SerialDevice(Private, UniqueFd fd, UniqueFd wake, UniqueFd poll)
+SerialDevice::SerialDevice(Private, UniqueFd fd, UniqueFd wake,
+                           UniqueFd handBack, UniqueFd poll)
     : KernelObject(ObjectKind::kDevice),
       fd_(std::move(fd)),
       wake_(std::move(wake)),
+      handBack_(std::move(handBack)),
       poll_(std::move(poll)) {
   hasCounters_ = ReadLineCounters(fd_.get(), &counters_);
   eventCounters_ = counters_;
@@ -560,7 +571,7 @@ int SerialDevice::PollTimeout(Clock::time_point now) const {
 std::uint32_t SerialDevice::WantedEvents(Clock::time_point now) const {
   if (dead_ || stopping_) return 0;
   std::uint32_t events = 0;
-  if (WantsInput() && !inputWatched_) events |= POLLIN;
+  if (WantsInput() && !inputLent_) events |= POLLIN;
   const bool stalled = outputStall_ && *outputStall_ > now;
   if ((OutputWaiting() || txChar_) && !outputStopped_ && !stalled) {
     events |= POLLOUT;
@@ -591,19 +602,25 @@ void SerialDevice::Run() {
     UpdateInterest(Clock::now());
     const int timeout = PollTimeout(Clock::now());
     lock.unlock();
-    epoll_event ready[2];
-    const int count = ::epoll_wait(poll_.get(), ready, 2, timeout);
+    epoll_event ready[3];
+    const int count = ::epoll_wait(poll_.get(), ready, 3, timeout);
     std::uint32_t got = 0;
+    bool handBack = false;
     for (int i = 0; i < count; ++i) {
-      if (ready[i].data.fd == fd_.get()) {
+      const int which = ready[i].data.fd;
+      if (which == fd_.get()) {
         got = ready[i].events;
         continue;
       }
+      handBack |= which == handBack_.get();
       std::uint64_t value = 0;
-      [[maybe_unused]] ssize_t n = ::read(wake_.get(), &value, sizeof value);
+      [[maybe_unused]] ssize_t n = ::read(which, &value, sizeof value);
     }
     lock.lock();
     if (stopping_) break;
+    // The last watch ended a while ago and nobody watches now: the input is
+    // this thread's again (the next pass puts it into the set).
+    if (handBack && !inputWatched_) inputLent_ = false;
     const Clock::time_point now = Clock::now();
     OnDriverReady(got, now);
     ExpireTimers(now);
@@ -639,6 +656,7 @@ int SerialDevice::BeginInputWatch() {
   // thread keeps watching.
   if (!wait_ && reads_.empty()) return -1;
   inputWatched_ = true;
+  inputLent_ = true;
   UpdateInterest(Clock::now());
   return fd_.get();
 }
@@ -655,7 +673,14 @@ void SerialDevice::EndInputWatch(short revents) {
     // device's thread recomputes its timeout.
     if (!reads_.empty()) Wake();
   }
-  UpdateInterest(now);
+  // The input stays lent for a moment: a thread that handles what ended its
+  // wait and waits again at once finds a byte sent meanwhile in the driver,
+  // where its next watch sees it, instead of having the device's thread
+  // woken for it. Only when no watch has begun by then does the device's
+  // thread take the input back.
+  itimerspec moment{};
+  moment.it_value.tv_nsec = kInputLendNs;
+  ::timerfd_settime(handBack_.get(), 0, &moment, nullptr);
 }
 
 void SerialDevice::PumpInput(Clock::time_point now) {

@@ -63,7 +63,8 @@ class SerialDevice final : public KernelObject, public InputSource {
 
   struct Private;  // lets Open construct
 
-  SerialDevice(Private, UniqueFd fd, UniqueFd wake, UniqueFd poll);
+  SerialDevice(Private, UniqueFd fd, UniqueFd wake, UniqueFd handBack,
+               UniqueFd poll);
 
  private:
   // Holds the device's lock. Releasing it sets the events of the
@@ -134,8 +135,9 @@ class SerialDevice final : public KernelObject, public InputSource {
   void OnLineChange(std::uint32_t events);
 
   const UniqueFd fd_;
-  const UniqueFd wake_;  // wakes the device's thread
-  const UniqueFd poll_;  // the device's thread's epoll set
+  const UniqueFd wake_;      // wakes the device's thread
+  const UniqueFd handBack_;  // a timer: gives lent input back to it
+  const UniqueFd poll_;      // the device's thread's epoll set
   DeviceClaim claim_;
   bool hasCounters_ = false;
   bool hasModemLines_ = false;
@@ -149,8 +151,11 @@ class SerialDevice final : public KernelObject, public InputSource {
   bool closed_ = false;
   bool stopping_ = false;
   // Another thread watches the input (between its BeginInputWatch and its
-  // EndInputWatch), so the device's thread does not.
+  // EndInputWatch). The input is lent from the first watch until a short
+  // while after the last has ended; meanwhile the device's thread does not
+  // watch it.
   bool inputWatched_ = false;
+  bool inputLent_ = false;
   std::uint32_t armed_ = 0;  // the driver's events in the epoll set
   int dead_ = 0;             // the error a hung-up device reports
 
