@@ -79,18 +79,16 @@ thread_local std::uint32_t tLastError = 0;
 
 }  // namespace
 
-void Wakeups::Push(Sleeper sleeper) {
-  if (count_ < sleepers_.size()) {
-    sleepers_[count_++] = std::move(sleeper);
+void Wakeups::Add(std::atomic<std::uint32_t>* word) {
+  if (count_ < words_.size()) {
+    words_[count_++] = word;
   } else {
-    more_.push_back(std::move(sleeper));
+    more_.push_back(word);
   }
 }
 
-void Wakeups::Add(std::atomic<std::uint32_t>* word) { Push({word, nullptr}); }
-
 void Wakeups::Add(std::shared_ptr<const UniqueFd> kick) {
-  Push({nullptr, std::move(kick)});
+  kicks_.push_back(std::move(kick));
 }
 
 Wakeups::~Wakeups() {
@@ -100,18 +98,16 @@ Wakeups::~Wakeups() {
   // reused memory early, which every sleeper on a futex tolerates. A kick
   // that comes late leaves its descriptor readable: the next watch then
   // returns at once, and its caller looks again.
-  auto wake = [](const Sleeper& sleeper) {
-    if (sleeper.kick) {
-      const std::uint64_t one = 1;
-      [[maybe_unused]] ssize_t n =
-          ::write(sleeper.kick->get(), &one, sizeof one);
-      return;
-    }
-    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(sleeper.word),
+  auto wake = [](std::atomic<std::uint32_t>* word) {
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word),
               FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
   };
-  for (std::size_t i = 0; i < count_; ++i) wake(sleepers_[i]);
-  for (const Sleeper& sleeper : more_) wake(sleeper);
+  for (std::size_t i = 0; i < count_; ++i) wake(words_[i]);
+  for (std::atomic<std::uint32_t>* word : more_) wake(word);
+  for (const auto& kick : kicks_) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(kick->get(), &one, sizeof one);
+  }
 }
 
 void Waiter::Wake(Wakeups& wakeups) {

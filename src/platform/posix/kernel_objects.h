@@ -56,15 +56,10 @@ class Wakeups {
   void Add(std::shared_ptr<const UniqueFd> kick);
 
  private:
-  struct Sleeper {
-    std::atomic<std::uint32_t>* word = nullptr;
-    std::shared_ptr<const UniqueFd> kick;
-  };
-  void Push(Sleeper sleeper);
-
-  std::array<Sleeper, 4> sleepers_{};
+  std::array<std::atomic<std::uint32_t>*, 4> words_{};
   std::size_t count_ = 0;
-  std::vector<Sleeper> more_;
+  std::vector<std::atomic<std::uint32_t>*> more_;
+  std::vector<std::shared_ptr<const UniqueFd>> kicks_;
 };
 
 // A thread blocked in a wait, woken by any object it is registered with.
