@@ -316,6 +316,7 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
   std::uint32_t status = issue(Completion(&own, nullptr, &signals_), lock);
   if (status == kErrorIoPending || status == 0) {
     lock.SignalNow();
+    ReclaimInput();
     finished_.wait(lock.Held(), [&] { return own.Internal != kStatusPending; });
     status = static_cast<std::uint32_t>(own.Internal);
   }
@@ -393,6 +394,7 @@ std::uint32_t SerialDevice::Result(Overlapped* ov, std::uint32_t* transferred,
   Lock lock(*this);
   if (wait) {
     lock.SignalNow();
+    if (ov->Internal == kStatusPending) ReclaimInput();
     finished_.wait(lock.Held(), [&] { return ov->Internal != kStatusPending; });
   }
   if (ov->Internal == kStatusPending) return kErrorIoIncomplete;
@@ -659,6 +661,12 @@ int SerialDevice::BeginInputWatch() {
   inputLent_ = true;
   UpdateInterest(Clock::now());
   return fd_.get();
+}
+
+void SerialDevice::ReclaimInput() {
+  if (!inputLent_ || inputWatched_) return;
+  inputLent_ = false;
+  UpdateInterest(Clock::now());
 }
 
 void SerialDevice::EndInputWatch(short revents) {

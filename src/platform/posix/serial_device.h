@@ -101,6 +101,9 @@ class SerialDevice final : public KernelObject, public InputSource {
   // Brings the device's thread's epoll interest in line with WantedEvents,
   // without waking that thread.
   void UpdateInterest(Clock::time_point now);
+  // Gives input lent to watching threads back to the device's thread now,
+  // for a caller about to wait without watching it.
+  void ReclaimInput();
   // Takes what the driver showed (poll events) for input, output and hang-up.
   void OnDriverReady(std::uint32_t got, Clock::time_point now);
 
