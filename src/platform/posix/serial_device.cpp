@@ -688,7 +688,8 @@ void SerialDevice::EndInputWatch(short revents) {
   // thread take the input back.
   itimerspec moment{};
   moment.it_value.tv_nsec = kInputLendNs;
-  ::timerfd_settime(handBack_.get(), 0, &moment, nullptr);
+  if (::timerfd_settime(handBack_.get(), 0, &moment, nullptr) != 0)
+    ReclaimInput();
 }
 
 void SerialDevice::PumpInput(Clock::time_point now) {
