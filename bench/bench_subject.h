@@ -34,6 +34,9 @@ class Subject {
   virtual void Listen(int rounds, const std::function<void()>& received) = 0;
   // Holds the port open, watching every line event, for `seconds`.
   virtual void Idle(double seconds) = 0;
+  // The transmit-empty notifications handled so far; 0 where the subject
+  // has none.
+  virtual long Notifications() const { return 0; }
 };
 
 std::unique_ptr<Subject> MakeRawSubject();

@@ -1,6 +1,7 @@
 // The serial component: TComPort with its event thread. OnRxChar runs on
 // this thread (the UI thread) with the thread-synchronised delivery, or on
 // the event thread itself with no synchronisation.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -34,6 +35,7 @@ class ComponentSubject final : public Subject {
     // Set once: with no synchronisation it runs on the event thread, where
     // replacing it while a delivery runs would race.
     port_->SetOnRxChar([this](fw::TObject*, std::int32_t n) { OnRxChar(n); });
+    port_->SetOnTxEmpty([this](fw::TObject*) { ++txEmpty_; });
     port_->Open();
   }
   void Close() override { port_.reset(); }
@@ -68,6 +70,8 @@ class ComponentSubject final : public Subject {
     if (count_ < rounds) throw std::runtime_error("component: no notification");
   }
 
+  long Notifications() const override { return txEmpty_.load(); }
+
   void Idle(double seconds) override {
     const auto end =
         std::chrono::steady_clock::now() +
@@ -100,6 +104,7 @@ class ComponentSubject final : public Subject {
 
   const cport::TSyncMethod sync_;
   std::unique_ptr<cport::TComPort> port_;
+  std::atomic<long> txEmpty_{0};
   std::mutex lock_;  // guards the fields below
   std::condition_variable done_;
   const std::function<void()>* received_ = nullptr;

@@ -1,6 +1,7 @@
 #include "many_ports.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -52,6 +54,40 @@ long Switches(int tid) {
   return total;
 }
 
+// What one thread has cost so far: its context switches and its time on a
+// CPU, in user space and in the kernel (schedstat, in nanoseconds).
+struct Load {
+  double switches = 0;
+  double cpuNs = 0;
+
+  static Load Of(int tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/schedstat");
+    Load load;
+    stat >> load.cpuNs;
+    load.switches = static_cast<double>(Switches(tid));
+    return load;
+  }
+  Load& operator+=(const Load& other) {
+    switches += other.switches;
+    cpuNs += other.cpuNs;
+    return *this;
+  }
+  Load operator-(const Load& other) const {
+    return {switches - other.switches, cpuNs - other.cpuNs};
+  }
+};
+
+// The roles of the threads that carry the traffic of the ports.
+enum Role { kWriter, kReader, kDeviceThread, kEventThread, kUiThread, kRoles };
+constexpr const char* kRoleNames[kRoles] = {"writer", "far end", "device",
+                                            "event", "UI"};
+
+// The load of each role while the ports were written, per written piece.
+struct Profile {
+  Load roles[kRoles];
+  double notifications = 0;  // transmit-empty notifications handled
+};
+
 double ProcessCpuMs() {
   timespec t{};
   ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -80,15 +116,43 @@ class Ports {
   }
 
   // Each port written by a thread of its own, `bytes` each, while this
-  // thread serves the first subject's notifications; MB/s summed.
-  double Throughput(unsigned ports, std::size_t bytes) {
+  // thread serves the first subject's notifications; MB/s summed. With
+  // `profile`, what each role of thread cost per written piece.
+  double Throughput(unsigned ports, std::size_t bytes,
+                    Profile* profile = nullptr) {
+    // The port's threads, in the order they started: the device's own
+    // thread when the device opened, then the event thread.
+    auto portLoads = [&] {
+      Profile now;
+      now.roles[kUiThread] = Load::Of(::gettid());
+      for (unsigned i = 0; i < ports; ++i) {
+        for (std::size_t k = 0; k < threads_[i].size() && k < 2; ++k)
+          now.roles[kDeviceThread + k] += Load::Of(threads_[i][k]);
+        now.notifications += static_cast<double>(subjects_[i]->Notifications());
+      }
+      return now;
+    };
+    const Profile before = portLoads();
+    // The writers and readers live for this run only: each adds what it
+    // cost as it ends.
+    std::mutex lock;
+    Profile spent;
+    auto account = [&](Role role) {
+      const Load load = Load::Of(::gettid());
+      std::lock_guard guard(lock);
+      spent.roles[role] += load;
+    };
     const auto start = Clock::now();
     std::atomic<unsigned> running{ports};
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < ports; ++i) {
-      threads.emplace_back([&, i] { fars_[i]->Drain(bytes); });
+      threads.emplace_back([&, i] {
+        fars_[i]->Drain(bytes);
+        account(kReader);
+      });
       threads.emplace_back([&, i] {
         subjects_[i]->WriteAll(kPiece, bytes);
+        account(kWriter);
         --running;
       });
     }
@@ -96,6 +160,19 @@ class Ports {
     for (auto& thread : threads) thread.join();
     const double seconds =
         std::chrono::duration<double>(Clock::now() - start).count();
+    if (profile != nullptr) {
+      const Profile after = portLoads();
+      const double pieces = static_cast<double>(bytes / kPiece * ports);
+      for (int role = kDeviceThread; role <= kUiThread; ++role)
+        spent.roles[role] = after.roles[role] - before.roles[role];
+      for (Load& load : spent.roles) {
+        load.switches /= pieces;
+        load.cpuNs /= pieces;
+      }
+      spent.notifications =
+          (after.notifications - before.notifications) / pieces;
+      *profile = spent;
+    }
     return static_cast<double>(bytes * ports) / seconds / 1e6;
   }
 
@@ -132,7 +209,25 @@ struct ManyFigures {
   double mbps = 0;
   double idleCpuMs = 0;
   long othersWoken = 0;
+  Profile profile;  // of the first pass
 };
+
+void PrintProfiles(const std::vector<std::string>& names,
+                   const std::vector<ManyFigures>& figures) {
+  std::printf(
+      "\nper 32-byte write, first pass: context switches / CPU us of "
+      "each thread role\n%-22s",
+      "");
+  for (const char* role : kRoleNames) std::printf(" %14s", role);
+  std::printf(" %14s\n", "TX-empty calls");
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const Profile& p = figures[k].profile;
+    std::printf("%-22s", names[k].c_str());
+    for (const Load& load : p.roles)
+      std::printf("    %.3f/%5.2f", load.switches, load.cpuNs / 1e3);
+    std::printf(" %14.4f\n", p.notifications);
+  }
+}
 
 }  // namespace
 
@@ -147,7 +242,9 @@ void RunManyPorts(const std::filesystem::path& devices, int passes,
     for (std::size_t k = 0; k < kinds.size(); ++k) {
       Ports ports(devices, kinds[k].second);
       figures[k].mbps =
-          std::max(figures[k].mbps, ports.Throughput(kPorts, kPerPort));
+          std::max(figures[k].mbps,
+                   ports.Throughput(kPorts, kPerPort,
+                                    pass == 0 ? &figures[k].profile : nullptr));
       if (pass == 0) {
         figures[k].othersWoken = ports.OthersWokenByFirst();
         figures[k].idleCpuMs = ports.IdleCpuMs(idleSeconds);
@@ -162,6 +259,9 @@ void RunManyPorts(const std::filesystem::path& devices, int passes,
   }
   std::printf("TComPort vs raw termios, %u ports: 32 B %.2f\n", kPorts,
               figures[0].mbps / figures[1].mbps);
+  std::vector<std::string> names;
+  for (const auto& kind : kinds) names.push_back(kind.first);
+  PrintProfiles(names, figures);
 }
 
 }  // namespace bench

@@ -7,6 +7,9 @@
 
 namespace bench {
 
+// The case's name for serial_bench's --only.
+inline constexpr char kManyPortsName[] = "8 ports";
+
 // Runs the case with pseudo-terminals mapped in `devices`; `passes` passes
 // of throughput (the best is kept), idle CPU over `idleSeconds`.
 void RunManyPorts(const std::filesystem::path& devices, int passes,
