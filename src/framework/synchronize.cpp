@@ -65,16 +65,22 @@ void Synchronize(std::function<void()> call) {
   thread_local const OwnedHandle tDone(CreateManualResetEvent());
   comm::Api().ResetEvent(tDone.Get());
   SyncRequest request{std::move(call), nullptr, tDone.Get()};
+  bool first = false;
   {
     SyncState& state = State();
     std::lock_guard guard(state.lock);
+    first = state.queue.empty();
     state.queue.push_back(&request);
     if (state.wake) state.wake();
   }
   // Set after the queue's lock is released, so that the UI thread it wakes
   // does not run into that lock. A batch taken meanwhile may leave the event
   // set with nothing queued: the next check finds nothing and resets it.
-  comm::Api().SetEvent(CallsWaitingEvent());
+  // Only a call that finds the queue empty sets it: the event is reset only
+  // with the queue empty, so for a call queued behind others it has been set
+  // by the first of them (or is about to be) and stays set until the UI
+  // thread takes them all.
+  if (first) comm::Api().SetEvent(CallsWaitingEvent());
   comm::Api().WaitForSingleObject(request.done, comm::kInfinite);
   if (request.error) std::rethrow_exception(request.error);
 }

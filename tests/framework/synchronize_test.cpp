@@ -122,6 +122,31 @@ TEST_F(SynchronizeTest, CheckSynchronizeTakesTheWholeQueueAtOnce) {
   EXPECT_TRUE(late->Finish());
 }
 
+// A UI thread that sleeps on the calls-waiting event until calls come is
+// woken for every one of them, however the calls of many threads queue up
+// behind each other: it never waits out its bound while calls are queued.
+TEST_F(SynchronizeTest, CallsOfManyThreadsAtOnceEachWakeTheUiThread) {
+  constexpr int kThreads = 8;
+  constexpr int kCalls = 300;
+  std::atomic<int> ran{0};
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (int i = 0; i < kThreads; ++i) {
+    workers.push_back(std::make_unique<Worker>([&] {
+      for (int call = 0; call < kCalls; ++call) fw::Synchronize([&] { ++ran; });
+    }));
+  }
+  int timedOut = 0;
+  while (ran < kThreads * kCalls && timedOut == 0) {
+    if (comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 5000) !=
+        comm::kWaitObject0)
+      ++timedOut;
+    fw::CheckSynchronize();
+  }
+  EXPECT_EQ(timedOut, 0);
+  EXPECT_EQ(ran, kThreads * kCalls);
+  for (auto& w : workers) EXPECT_TRUE(w->Finish());
+}
+
 // A call that processes messages (as a handler inside an update's pause
 // does) runs the rest of its own batch: the second call, taken together with
 // the first, does not wait until the first has returned.
