@@ -287,10 +287,20 @@ class TCustomComPort : public fw::TComponent {
   // WriteFile or ReadFile on the record; a pending operation is accepted.
   std::int32_t Issue(TOperationKind kind, void* Buffer, std::int32_t Count,
                      TAsync& async);
+  // WriteAsync on a record known to be valid; the record keeps a copy of
+  // the bytes when `copy` is set, else it refers to the caller's buffer.
+  std::int32_t StartWrite(const void* Buffer, std::int32_t Count, TAsync& async,
+                          bool copy);
+  // WaitForAsync on a record known to be valid. `reusable` tells whether the
+  // record's event was seen signalled and the port is still there, so that
+  // the record may serve another blocking transfer.
+  std::int32_t Await(TAsync& async, bool& reusable);
   // ReadAsync without the record's text: for ReadAsync and ReadStrAsync.
   std::int32_t StartRead(void* Buffer, std::int32_t Count, TAsync& async);
-  // A blocking transfer: issues with a record of its own, waits, hands the
-  // completed record to `completed` when given, releases the record.
+  // A blocking transfer: issues with a record of its own (the port's spare
+  // when no other call holds it), waits, hands the completed record to
+  // `completed` when given, and gives the record back to the spare or
+  // releases it.
   template <class IssueFn, class CompletedFn = std::nullptr_t>
   std::int32_t RunBlocking(const IssueFn& issue,
                            const CompletedFn& completed = nullptr);
@@ -362,6 +372,8 @@ class TCustomComPort : public fw::TComponent {
   // event thread and closes the port again leaves the work to it.
   bool FClosing = false;
   comm::Handle FHandle = comm::kInvalidHandle;
+  // The record the blocking transfers reuse; released by Close.
+  SpareAsync FSpareAsync;
   std::uintptr_t FWindow = 0;
   std::int32_t FUpdateCount = 0;
   std::vector<TComLink*> FLinks;
@@ -405,6 +417,7 @@ class TCustomComPort : public fw::TComponent {
 template <class Event, class... Args>
 bool TCustomComPort::TellLinks(const Event& (TComLink::*event)() const,
                                Args... args) {
+  if (FLinks.empty()) return true;
   const Watch watch(this);
   // The links of the occasion; each is looked up again before it is told.
   const std::vector<TComLink*> links = FLinks;

@@ -56,24 +56,38 @@ std::int32_t TCustomComPort::Issue(TOperationKind kind, void* Buffer,
 std::int32_t TCustomComPort::WriteAsync(const void* Buffer, std::int32_t Count,
                                         PAsync& AsyncPtr) {
   if (!CheckAsync(AsyncPtr)) return 0;
+  // The driver writes from the record's own copy, so the caller's buffer
+  // need not outlive the call.
+  return StartWrite(Buffer, Count, *AsyncPtr, true);
+}
+
+std::int32_t TCustomComPort::StartWrite(const void* Buffer, std::int32_t Count,
+                                        TAsync& async, bool copy) {
   // A negative count would read outside the caller's buffer.
   if (Count < 0) {
     RaisePortError(CodeOf(CE_WriteFailed), comm::kErrorInvalidParameter);
     return 0;
   }
   CheckOpen();
-  TAsync& async = *AsyncPtr;
   async.Kind = okWrite;
-  // The driver writes from the record's own copy, so the caller's buffer
-  // need not outlive the call.
-  async.Data = std::make_unique_for_overwrite<std::uint8_t[]>(
-      static_cast<std::size_t>(Count));
-  if (Count > 0)
-    std::memcpy(async.Data.get(), Buffer, static_cast<std::size_t>(Count));
+  async.Copy.reset();
+  // Never null, as a copy of no bytes is not: the links hear of every
+  // write.
+  static constexpr std::uint8_t kNoBytes[1] = {};
+  async.Data =
+      Buffer != nullptr ? static_cast<const std::uint8_t*>(Buffer) : kNoBytes;
+  if (copy) {
+    async.Copy = std::make_unique_for_overwrite<std::uint8_t[]>(
+        static_cast<std::size_t>(Count));
+    if (Count > 0)
+      std::memcpy(async.Copy.get(), Buffer, static_cast<std::size_t>(Count));
+    async.Data = async.Copy.get();
+  }
   async.Size = Count;
   async.TextBytes.clear();
   async.Text.clear();
-  const std::int32_t written = Issue(okWrite, async.Data.get(), Count, async);
+  const std::int32_t written =
+      Issue(okWrite, const_cast<std::uint8_t*>(async.Data), Count, async);
   TellLinks(&TComLink::OnTx, true);
   return written;
 }
@@ -123,25 +137,32 @@ std::int32_t TCustomComPort::ReadStrAsync(std::u16string& Str,
 
 std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
   if (!CheckAsync(AsyncPtr)) return 0;
-  TAsync& async = *AsyncPtr;
+  bool reusable = false;
+  return Await(*AsyncPtr, reusable);
+}
+
+std::int32_t TCustomComPort::Await(TAsync& async, bool& reusable) {
   comm::CommApi& api = comm::Api();
   std::uint32_t done = 0;
-  if (api.WaitForSingleObject(async.Overlapped.hEvent, comm::kInfinite) !=
-          comm::kWaitObject0 ||
+  const bool signalled =
+      api.WaitForSingleObject(async.Overlapped.hEvent, comm::kInfinite) ==
+      comm::kWaitObject0;
+  if (!signalled ||
       !api.GetOverlappedResult(FHandle, &async.Overlapped, &done, false)) {
     done = 0;
     RaiseLastError(
         CodeOf(async.Kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
   }
   const auto count = static_cast<std::int32_t>(done);
+  bool portKept = true;
   if (async.Kind == okRead) {
     if (!async.TextBytes.empty())
       async.Text = Decode(fw::kCpAcp, async.TextBytes.data(), count);
-    if (InputCount() == 0) TellLinks(&TComLink::OnRx, false);
-  } else if (async.Data) {
-    TellLinks(&TComLink::OnTxBuf,
-              static_cast<const std::uint8_t*>(async.Data.get()), async.Size);
+    if (InputCount() == 0) portKept = TellLinks(&TComLink::OnRx, false);
+  } else if (async.Data != nullptr) {
+    portKept = TellLinks(&TComLink::OnTxBuf, async.Data, async.Size);
   }
+  reusable = signalled && portKept;
   return count;
 }
 
@@ -161,7 +182,7 @@ bool TCustomComPort::IsAsyncCompleted(PAsync AsyncPtr) {
 template <class IssueFn, class CompletedFn>
 std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
                                          const CompletedFn& completed) {
-  ScopedAsync async;
+  ScopedAsync async(FSpareAsync);
   try {
     issue(async.Ptr());
   } catch (...) {
@@ -176,13 +197,18 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
       api.WaitForSingleObject(async.Ptr()->Overlapped.hEvent, comm::kInfinite);
     throw;
   }
-  const std::int32_t count = WaitForAsync(async.Ptr());
+  bool reusable = false;
+  const std::int32_t count = Await(*async.Ptr(), reusable);
+  // A record whose wait failed, or whose port a link's handler destroyed,
+  // is released instead.
+  if (reusable) async.Keep();
   if constexpr (!std::is_null_pointer_v<CompletedFn>) completed(*async.Ptr());
   return count;
 }
 
 std::int32_t TCustomComPort::Write(const void* Buffer, std::int32_t Count) {
-  return RunBlocking([&](PAsync& p) { WriteAsync(Buffer, Count, p); });
+  // The caller's buffer outlives the blocking write: no copy is needed.
+  return RunBlocking([&](PAsync& p) { StartWrite(Buffer, Count, *p, false); });
 }
 
 std::int32_t TCustomComPort::WriteStr(const std::u16string& Str) {
@@ -204,7 +230,8 @@ std::int32_t TCustomComPort::WriteUnicodeString(const std::u16string& Str) {
   const std::string bytes = fw::WideToMultiByte(FCodePage, Str);
   return RunBlocking([&](PAsync& p) {
     if (!bytes.empty())
-      WriteAsync(bytes.data(), static_cast<std::int32_t>(bytes.size()), p);
+      StartWrite(bytes.data(), static_cast<std::int32_t>(bytes.size()), *p,
+                 false);
   });
 }
 

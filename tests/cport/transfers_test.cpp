@@ -1,5 +1,8 @@
 // Overlapped and blocking transfers, text forms and the link signals.
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "framework/text.h"
 #include "port_fixture.h"
@@ -90,6 +93,72 @@ TEST_F(TransferTest, FreshRecordCompletesAtOnceWithNothing) {
   EXPECT_EQ(port.WaitForAsync(async), 0);
   EXPECT_TRUE(log.empty());
   ReleaseAsync(async);
+}
+
+// The blocking calls reuse one record: each must still start as on a new
+// one, with nothing of the previous transfer left in it.
+TEST_F(TransferTest, EachBlockingTransferStartsFromANewRecord) {
+  const std::vector<std::uint8_t> block(32, 'k');
+  EXPECT_EQ(port.Write(block.data(), 32), 32);
+  log.clear();
+  // Nothing is issued: the wait must see no count and no bytes of the
+  // write before.
+  EXPECT_EQ(port.WriteUnicodeString(u""), 0);
+  EXPECT_TRUE(log.empty());
+
+  fake.Receive("rx");
+  std::u16string text;
+  EXPECT_EQ(port.ReadStr(text, 8), 2);
+  EXPECT_EQ(text, u"rx");
+  EXPECT_THAT(log, ElementsAre("Rx off"));
+
+  // A write that stays pending holds the call until the device ends it,
+  // though the record's event was signalled by the transfers before.
+  fake.SetWriteMode(comm::FakeComm::WriteMode::kPending);
+  std::atomic<bool> ended{false};
+  std::thread device([&] {
+    ASSERT_TRUE(WaitUntil([&] { return fake.PendingWrites() == 1; }));
+    ended = true;
+    fake.CompleteWrites();
+  });
+  EXPECT_EQ(port.Write("late", 4), 4);
+  EXPECT_TRUE(ended);
+  device.join();
+  EXPECT_EQ(fake.WrittenText(), std::string(32, 'k') + "late");
+}
+
+// Blocking writes from two threads at once: each has a record of its own,
+// so each gets its own count and its links see its own bytes.
+TEST_F(PortTest, ConcurrentBlockingWritesKeepTheirOwnRecords) {
+  TComLink link;
+  thread_local char mine = 0;
+  std::atomic<int> foreign{0};
+  link.SetOnTxBuf(
+      [&](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
+        if (count != 8 || std::count(buffer, buffer + count, mine) != count)
+          ++foreign;
+      });
+  port.RegisterLink(&link);
+  OpenPort();
+  constexpr int kWrites = 2000;
+  std::atomic<int> wrongCounts{0};
+  auto writer = [&](char letter) {
+    mine = letter;
+    const std::string bytes(8, letter);
+    for (int i = 0; i < kWrites; ++i) {
+      if (port.Write(bytes.data(), 8) != 8) ++wrongCounts;
+    }
+  };
+  std::thread a(writer, 'a');
+  std::thread b(writer, 'b');
+  a.join();
+  b.join();
+  EXPECT_EQ(foreign, 0);
+  EXPECT_EQ(wrongCounts, 0);
+  const std::string written = fake.WrittenText();
+  EXPECT_EQ(std::count(written.begin(), written.end(), 'a'), 8 * kWrites);
+  EXPECT_EQ(std::count(written.begin(), written.end(), 'b'), 8 * kWrites);
+  port.UnRegisterLink(&link);
 }
 
 TEST_F(TransferTest, ReadStrTakesWhatIsWaiting) {
