@@ -31,6 +31,7 @@ void SpareAsync::Give(PAsync& AsyncPtr) {
   const comm::Handle event = async.Overlapped.hEvent;
   async.Overlapped = comm::Overlapped{};
   async.Overlapped.hEvent = event;
+  async.EndedAtOnce = false;
   async.Kind = okWrite;
   async.Data = nullptr;
   async.Size = 0;

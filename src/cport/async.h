@@ -17,6 +17,9 @@ namespace cport {
 struct TAsync {
   // Handed to the driver; hEvent is the record's own manual-reset event.
   comm::Overlapped Overlapped;
+  // The last operation issued with the record completed at once: its event
+  // is set already.
+  bool EndedAtOnce = false;
   TOperationKind Kind = okWrite;
   // The bytes of the last write issued with the record, or null: the
   // record's own copy (Copy), or, for a blocking write, the caller's buffer,

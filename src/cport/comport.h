@@ -291,10 +291,12 @@ class TCustomComPort : public fw::TComponent {
   // the bytes when `copy` is set, else it refers to the caller's buffer.
   std::int32_t StartWrite(const void* Buffer, std::int32_t Count, TAsync& async,
                           bool copy);
-  // WaitForAsync on a record known to be valid. `reusable` tells whether the
-  // record's event was seen signalled and the port is still there, so that
-  // the record may serve another blocking transfer.
-  std::int32_t Await(TAsync& async, bool& reusable);
+  // WaitForAsync on a record known to be valid; without `wait` for an
+  // operation known to have ended, whose event is set. `reusable` tells
+  // whether the record's event was seen signalled (or known to be) and the
+  // port is still there, so that the record may serve another blocking
+  // transfer.
+  std::int32_t Await(TAsync& async, bool wait, bool& reusable);
   // ReadAsync without the record's text: for ReadAsync and ReadStrAsync.
   std::int32_t StartRead(void* Buffer, std::int32_t Count, TAsync& async);
   // A blocking transfer: issues with a record of its own (the port's spare

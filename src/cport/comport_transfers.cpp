@@ -48,6 +48,7 @@ std::int32_t TCustomComPort::Issue(TOperationKind kind, void* Buffer,
       kind == okWrite
           ? api.WriteFile(FHandle, Buffer, count, &done, &async.Overlapped)
           : api.ReadFile(FHandle, Buffer, count, &done, &async.Overlapped);
+  async.EndedAtOnce = ok;
   if (!ok && api.GetLastError() != comm::kErrorIoPending)
     RaiseLastError(CodeOf(kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
   return static_cast<std::int32_t>(done);
@@ -138,15 +139,15 @@ std::int32_t TCustomComPort::ReadStrAsync(std::u16string& Str,
 std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
   if (!CheckAsync(AsyncPtr)) return 0;
   bool reusable = false;
-  return Await(*AsyncPtr, reusable);
+  return Await(*AsyncPtr, true, reusable);
 }
 
-std::int32_t TCustomComPort::Await(TAsync& async, bool& reusable) {
+std::int32_t TCustomComPort::Await(TAsync& async, bool wait, bool& reusable) {
   comm::CommApi& api = comm::Api();
   std::uint32_t done = 0;
   const bool signalled =
-      api.WaitForSingleObject(async.Overlapped.hEvent, comm::kInfinite) ==
-      comm::kWaitObject0;
+      !wait || api.WaitForSingleObject(async.Overlapped.hEvent,
+                                       comm::kInfinite) == comm::kWaitObject0;
   if (!signalled ||
       !api.GetOverlappedResult(FHandle, &async.Overlapped, &done, false)) {
     done = 0;
@@ -197,8 +198,11 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
       api.WaitForSingleObject(async.Ptr()->Overlapped.hEvent, comm::kInfinite);
     throw;
   }
+  // An operation that completed at once needs no wait: its event is set,
+  // and the record holds its outcome.
   bool reusable = false;
-  const std::int32_t count = Await(*async.Ptr(), reusable);
+  const std::int32_t count =
+      Await(*async.Ptr(), !async.Ptr()->EndedAtOnce, reusable);
   // A record whose wait failed, or whose port a link's handler destroyed,
   // is released instead.
   if (reusable) async.Keep();
