@@ -162,6 +162,33 @@ TEST_F(PosixCommTest, ClosedHandleIsInvalid) {
   EXPECT_FALSE(api_.CloseHandle(h));
 }
 
+// The device remembers the event of the record it last served: once that
+// event's handle is closed, the same record is refused all the same, and a
+// new event in its place is taken.
+TEST_F(PosixCommTest, ARecordWhoseEventWasClosedIsRefused) {
+  Overlapped ov{};
+  ov.hEvent = api_.CreateEventW(true, false);
+  std::uint32_t n = 0;
+  auto write = [&] {
+    if (api_.WriteFile(h_, "a", 1, &n, &ov)) return true;
+    if (api_.GetLastError() != kErrorIoPending) return false;
+    return api_.GetOverlappedResult(h_, &ov, &n, true);
+  };
+  ASSERT_TRUE(write()) << api_.GetLastError();
+  ASSERT_TRUE(api_.CloseHandle(ov.hEvent));
+  EXPECT_FALSE(write());
+  EXPECT_EQ(api_.GetLastError(), kErrorInvalidHandle);
+  char byte = 0;
+  EXPECT_FALSE(api_.ReadFile(h_, &byte, 1, &n, &ov));
+  EXPECT_EQ(api_.GetLastError(), kErrorInvalidHandle);
+
+  ov.hEvent = api_.CreateEventW(true, false);
+  EXPECT_TRUE(write()) << api_.GetLastError();
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(api_.WaitForSingleObject(ov.hEvent, 0), kWaitObject0);
+  api_.CloseHandle(ov.hEvent);
+}
+
 struct LineCase {
   const char* name;
   Dcb dcb;

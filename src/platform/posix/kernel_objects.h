@@ -160,10 +160,14 @@ class Event final : public Waitable {
   std::shared_ptr<InputSource> Source() const override {
     return source_.lock();
   }
+  void OnClose() override { closed_.store(true, std::memory_order_release); }
+  // Its handle has been closed.
+  bool Closed() const { return closed_.load(std::memory_order_acquire); }
 
  private:
   const bool manualReset_;
   bool signalled_;
+  std::atomic<bool> closed_{false};
   std::weak_ptr<InputSource> source_;  // guarded by Lock()
 };
 

@@ -1,5 +1,7 @@
 #include "platform/posix/posix_comm.h"
 
+#include <memory>
+
 #include "platform/posix/device_names.h"
 #include "platform/posix/kernel_objects.h"
 #include "platform/posix/serial_device.h"
@@ -9,11 +11,30 @@ namespace {
 
 using posix::SerialDevice;
 
+// The device behind `h`, or null. Each thread remembers the device it last
+// called, so that a series of calls on one port does not look its handle
+// up each time: a handle value is not given to another object while its
+// device is open, and a device whose handle was closed refuses every call
+// as an invalid handle, as the table does.
+std::shared_ptr<SerialDevice> DeviceOf(Handle h) {
+  thread_local Handle tHandle = 0;
+  thread_local std::weak_ptr<SerialDevice> tDevice;
+  if (h == tHandle) {
+    if (std::shared_ptr<SerialDevice> device = tDevice.lock()) return device;
+  }
+  std::shared_ptr<SerialDevice> device = posix::LookupAs<SerialDevice>(h);
+  if (device) {
+    tHandle = h;
+    tDevice = device;
+  }
+  return device;
+}
+
 // Runs a call on the device behind `h` and turns its number into the Win32
 // outcome: true, or false with the number left for GetLastError.
 template <class Call>
 bool OnDevice(Handle h, Call call) {
-  std::shared_ptr<SerialDevice> device = posix::LookupAs<SerialDevice>(h);
+  std::shared_ptr<SerialDevice> device = DeviceOf(h);
   const std::uint32_t error = device ? call(*device) : kErrorInvalidHandle;
   if (error == 0) return true;
   posix::SetLastErrorValue(error);
@@ -106,8 +127,7 @@ bool PosixComm::GetOverlappedResult(Handle h, Overlapped* ov,
   // when it is open, else its event (without one, the device is gone).
   std::uint32_t status = posix::RecordStatus(*ov);
   if (wait && status == kStatusPending) {
-    if (std::shared_ptr<SerialDevice> device =
-            posix::LookupAs<SerialDevice>(h)) {
+    if (std::shared_ptr<SerialDevice> device = DeviceOf(h)) {
       status = device->Result(ov, transferred, true);
       if (status == kErrorSuccess) return true;
       SetLastError(status);
