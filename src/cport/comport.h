@@ -302,7 +302,8 @@ class TCustomComPort : public fw::TComponent {
   // A blocking transfer: issues with a record of its own (the port's spare
   // when no other call holds it), waits, hands the completed record to
   // `completed` when given, and gives the record back to the spare or
-  // releases it.
+  // releases it. Returns 0 without touching the port again when a link's
+  // handler destroyed it.
   template <class IssueFn, class CompletedFn = std::nullptr_t>
   std::int32_t RunBlocking(const IssueFn& issue,
                            const CompletedFn& completed = nullptr);

@@ -184,6 +184,7 @@ template <class IssueFn, class CompletedFn>
 std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
                                          const CompletedFn& completed) {
   ScopedAsync async(FSpareAsync);
+  const Watch watch(this);
   try {
     issue(async.Ptr());
   } catch (...) {
@@ -197,6 +198,13 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
          api.GetLastError() == comm::kErrorIoPending))
       api.WaitForSingleObject(async.Ptr()->Overlapped.hEvent, comm::kInfinite);
     throw;
+  }
+  if (watch.PortGone()) {
+    // A link's handler destroyed the port: its Close ended the operation,
+    // and only the record is left to release once its event is set.
+    comm::Api().WaitForSingleObject(async.Ptr()->Overlapped.hEvent,
+                                    comm::kInfinite);
+    return 0;
   }
   // An operation that completed at once needs no wait: its event is set,
   // and the record holds its outcome.

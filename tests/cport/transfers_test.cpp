@@ -384,5 +384,47 @@ TEST_F(PortTest, ThrowingLinkDoesNotReleaseARunningWrite) {
   port.UnRegisterLink(&link);
 }
 
+// A link's handler may destroy the port inside a blocking write, when the
+// write is issued or when it has completed: the call then returns without
+// touching the port again (a use after free that the sanitizer builds
+// report).
+TEST_F(PortTest, ALinkMayDestroyThePortInsideABlockingWrite) {
+  struct Case {
+    const char* name;
+    bool onIssue;  // in OnTx, else in OnTxBuf
+    std::function<std::int32_t(TComPort&)> write;
+    std::int32_t result;
+  };
+  const std::vector<Case> cases = {
+      {"Write on issue", true, [](TComPort& p) { return p.Write("ab", 2); }, 0},
+      {"WriteStr on issue", true, [](TComPort& p) { return p.WriteStr(u"ab"); },
+       0},
+      {"Write when completed", false,
+       [](TComPort& p) { return p.Write("ab", 2); }, 2},
+      {"WriteUnicodeString when completed", false,
+       [](TComPort& p) { return p.WriteUnicodeString(u"ab"); }, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto owned = std::make_unique<TComPort>(nullptr);
+    owned->SetEvents({});
+    owned->Open();
+    TComLink link;
+    if (c.onIssue) {
+      link.SetOnTx([&](fw::TObject*, bool) { owned.reset(); });
+    } else {
+      link.SetOnTxBuf([&](fw::TObject*, const std::uint8_t*, std::int32_t) {
+        owned.reset();
+      });
+    }
+    owned->RegisterLink(&link);
+    TComPort& victim = *owned;
+    EXPECT_EQ(c.write(victim), c.result);
+    EXPECT_EQ(owned, nullptr);
+    EXPECT_EQ(fake.WrittenText(), "ab");
+    fake.ClearCalls();
+  }
+}
+
 }  // namespace
 }  // namespace cport::testing
