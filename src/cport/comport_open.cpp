@@ -54,7 +54,6 @@ void TCustomComPort::Close() {
   }
   if (FThreadCreated) StopEventThread();
   DestroyDeviceHandle();
-  FSpareAsync.Clear();
   FConnected = false;
   TellLinks(&TComLink::OnConn, false);
   FireAfterClose();

@@ -48,7 +48,6 @@ std::int32_t TCustomComPort::Issue(TOperationKind kind, void* Buffer,
       kind == okWrite
           ? api.WriteFile(FHandle, Buffer, count, &done, &async.Overlapped)
           : api.ReadFile(FHandle, Buffer, count, &done, &async.Overlapped);
-  async.EndedAtOnce = ok;
   if (!ok && api.GetLastError() != comm::kErrorIoPending)
     RaiseLastError(CodeOf(kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
   return static_cast<std::int32_t>(done);
@@ -138,32 +137,24 @@ std::int32_t TCustomComPort::ReadStrAsync(std::u16string& Str,
 
 std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
   if (!CheckAsync(AsyncPtr)) return 0;
-  bool reusable = false;
-  return Await(*AsyncPtr, true, reusable);
-}
-
-std::int32_t TCustomComPort::Await(TAsync& async, bool wait, bool& reusable) {
+  TAsync& async = *AsyncPtr;
   comm::CommApi& api = comm::Api();
   std::uint32_t done = 0;
-  const bool signalled =
-      !wait || api.WaitForSingleObject(async.Overlapped.hEvent,
-                                       comm::kInfinite) == comm::kWaitObject0;
-  if (!signalled ||
+  if (api.WaitForSingleObject(async.Overlapped.hEvent, comm::kInfinite) !=
+          comm::kWaitObject0 ||
       !api.GetOverlappedResult(FHandle, &async.Overlapped, &done, false)) {
     done = 0;
     RaiseLastError(
         CodeOf(async.Kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
   }
   const auto count = static_cast<std::int32_t>(done);
-  bool portKept = true;
   if (async.Kind == okRead) {
     if (!async.TextBytes.empty())
       async.Text = Decode(fw::kCpAcp, async.TextBytes.data(), count);
-    if (InputCount() == 0) portKept = TellLinks(&TComLink::OnRx, false);
+    if (InputCount() == 0) TellLinks(&TComLink::OnRx, false);
   } else if (async.Data != nullptr) {
-    portKept = TellLinks(&TComLink::OnTxBuf, async.Data, async.Size);
+    TellLinks(&TComLink::OnTxBuf, async.Data, async.Size);
   }
-  reusable = signalled && portKept;
   return count;
 }
 
@@ -183,7 +174,7 @@ bool TCustomComPort::IsAsyncCompleted(PAsync AsyncPtr) {
 template <class IssueFn, class CompletedFn>
 std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
                                          const CompletedFn& completed) {
-  ScopedAsync async(FSpareAsync);
+  ScopedAsync async;
   const Watch watch(this);
   try {
     issue(async.Ptr());
@@ -206,14 +197,9 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
                                     comm::kInfinite);
     return 0;
   }
-  // An operation that completed at once needs no wait: its event is set,
-  // and the record holds its outcome.
-  bool reusable = false;
-  const std::int32_t count =
-      Await(*async.Ptr(), !async.Ptr()->EndedAtOnce, reusable);
-  // A record whose wait failed, or whose port a link's handler destroyed,
-  // is released instead.
-  if (reusable) async.Keep();
+  // A link's handler that destroys the port within the wait leaves only the
+  // record, which the wait no longer touches the port for.
+  const std::int32_t count = WaitForAsync(async.Ptr());
   if constexpr (!std::is_null_pointer_v<CompletedFn>) completed(*async.Ptr());
   return count;
 }

@@ -95,8 +95,8 @@ TEST_F(TransferTest, FreshRecordCompletesAtOnceWithNothing) {
   ReleaseAsync(async);
 }
 
-// The blocking calls reuse one record: each must still start as on a new
-// one, with nothing of the previous transfer left in it.
+// Each blocking call starts from a new record, with nothing of the previous
+// transfer left to it.
 TEST_F(TransferTest, EachBlockingTransferStartsFromANewRecord) {
   const std::vector<std::uint8_t> block(32, 'k');
   EXPECT_EQ(port.Write(block.data(), 32), 32);
