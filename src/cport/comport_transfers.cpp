@@ -18,6 +18,12 @@ std::u16string Decode(std::uint32_t codePage, const std::uint8_t* bytes,
                                  static_cast<std::size_t>(count)));
 }
 
+// For a port that a link's handler destroyed: its Close ended the
+// operation, and only the record is left to release once its event is set.
+void AwaitRecordAlone(const TAsync& async) {
+  comm::Api().WaitForSingleObject(async.Overlapped.hEvent, comm::kInfinite);
+}
+
 }  // namespace
 
 bool TCustomComPort::CheckAsync(PAsync AsyncPtr) {
@@ -181,6 +187,10 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
   } catch (...) {
     // An operation issued before the error (a link's handler may throw
     // after the issue) must end before its record is released.
+    if (watch.PortGone()) {
+      AwaitRecordAlone(*async.Ptr());
+      throw;
+    }
     std::uint32_t done = 0;
     comm::CommApi& api = comm::Api();
     if (!api.GetOverlappedResult(FHandle, &async.Ptr()->Overlapped, &done,
@@ -191,10 +201,7 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
     throw;
   }
   if (watch.PortGone()) {
-    // A link's handler destroyed the port: its Close ended the operation,
-    // and only the record is left to release once its event is set.
-    comm::Api().WaitForSingleObject(async.Ptr()->Overlapped.hEvent,
-                                    comm::kInfinite);
+    AwaitRecordAlone(*async.Ptr());
     return 0;
   }
   // A link's handler that destroys the port within the wait leaves only the

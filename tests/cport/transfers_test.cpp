@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "framework/text.h"
@@ -424,6 +425,24 @@ TEST_F(PortTest, ALinkMayDestroyThePortInsideABlockingWrite) {
     EXPECT_EQ(fake.WrittenText(), "ab");
     fake.ClearCalls();
   }
+}
+
+// A handler that destroys the port and then throws: the error reaches the
+// caller, and the call does not touch the freed port on its way out.
+TEST_F(PortTest, ALinkMayDestroyThePortAndThrowInsideABlockingWrite) {
+  auto owned = std::make_unique<TComPort>(nullptr);
+  owned->SetEvents({});
+  owned->Open();
+  TComLink link;
+  link.SetOnTx([&](fw::TObject*, bool) {
+    owned.reset();
+    throw std::runtime_error("handler failed");
+  });
+  owned->RegisterLink(&link);
+  TComPort& victim = *owned;
+  EXPECT_THROW(victim.Write("ab", 2), std::runtime_error);
+  EXPECT_EQ(owned, nullptr);
+  EXPECT_EQ(fake.WrittenText(), "ab");
 }
 
 }  // namespace
