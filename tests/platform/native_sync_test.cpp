@@ -97,6 +97,43 @@ TEST(NativeSyncTest, ClosedHandleStaysInvalidWhenItsPlaceIsTaken) {
   }
 }
 
+// A thread that has used a handle and finds it closed by another thread
+// gets an invalid handle, not the object it used before.
+TEST(NativeSyncTest, HandleClosedByAnotherThreadIsInvalidWhereItWasUsed) {
+  CommApi& api = PlatformApi();
+  const Handle h = api.CreateEventW(true, false);
+  ASSERT_EQ(api.WaitForSingleObject(h, 0), kWaitTimeout);
+  std::thread([&] { EXPECT_TRUE(api.CloseHandle(h)); }).join();
+  EXPECT_FALSE(api.SetEvent(h));
+  EXPECT_EQ(api.GetLastError(), kErrorInvalidHandle);
+  EXPECT_EQ(api.WaitForSingleObject(h, 0), kWaitFailed);
+  EXPECT_EQ(api.GetLastError(), kErrorInvalidHandle);
+}
+
+// An object destroyed as its thread ends may close a handle after that
+// thread's other per-thread state is gone; the close still works.
+TEST(NativeSyncTest, HandleClosedWhileItsThreadEnds) {
+  struct Closer {
+    Handle h = 0;
+    ~Closer() { EXPECT_TRUE(PlatformApi().CloseHandle(h)); }
+  };
+  CommApi& api = PlatformApi();
+  const Handle h = api.CreateEventW(true, false);
+  std::thread([&] {
+    // Made before the thread first makes a handle, so destroyed after
+    // everything that its handle calls set up.
+    thread_local Closer closer;
+    closer.h = h;
+    EXPECT_TRUE(api.ResetEvent(h));
+    const Handle own = api.CreateEventW(true, false);
+    EXPECT_TRUE(api.SetEvent(own));
+    EXPECT_EQ(api.WaitForSingleObject(own, 0), kWaitObject0);
+    EXPECT_TRUE(api.CloseHandle(own));
+  }).join();
+  EXPECT_FALSE(api.CloseHandle(h));
+  EXPECT_EQ(api.GetLastError(), kErrorInvalidHandle);
+}
+
 // An auto-reset event releases one waiter per SetEvent; a wait for all
 // objects takes them together, so it never consumes one of them alone.
 TEST(NativeSyncTest, AutoResetEventReleasesOneWaiterPerSet) {

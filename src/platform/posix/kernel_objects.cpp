@@ -32,7 +32,8 @@ struct Slot {
   std::uint32_t generation = 1;
 };
 
-struct Shard {
+// A cache line each: the threads of different ports touch different shards.
+struct alignas(64) Shard {
   std::mutex lock;
   std::vector<Slot> slots;
   std::vector<std::uint32_t> free;
@@ -76,6 +77,62 @@ Table& TheTable() {
 }
 
 thread_local std::uint32_t tLastError = 0;
+
+// The handles this thread made or looked up last. An entry is used only
+// while its object's handle is open: a handle value names no other object
+// until its own is closed. Weak, so that remembering an object does not
+// keep it alive.
+thread_local bool tRememberedGone = false;
+
+class Remembered {
+ public:
+  Remembered() = default;
+  Remembered(const Remembered&) = delete;
+  Remembered& operator=(const Remembered&) = delete;
+  ~Remembered() { tRememberedGone = true; }
+
+  std::shared_ptr<KernelObject> Find(Handle h) const {
+    for (const Entry& entry : entries_) {
+      if (entry.handle != h) continue;
+      std::shared_ptr<KernelObject> object = entry.object.lock();
+      if (object && !object->HandleClosed()) return object;
+      return nullptr;
+    }
+    return nullptr;
+  }
+  // Takes a free entry, or else the one after the entry taken last.
+  void Add(Handle h, const std::shared_ptr<KernelObject>& object) {
+    auto free =
+        std::find_if(entries_.begin(), entries_.end(),
+                     [](const Entry& entry) { return entry.handle == 0; });
+    if (free == entries_.end()) {
+      free = entries_.begin() + next_;
+      next_ = (next_ + 1) % entries_.size();
+    }
+    *free = {h, object};
+  }
+  void Forget(Handle h) {
+    for (Entry& entry : entries_) {
+      if (entry.handle == h) entry = {};
+    }
+  }
+
+ private:
+  struct Entry {
+    Handle handle = 0;
+    std::weak_ptr<KernelObject> object;
+  };
+  std::array<Entry, 4> entries_{};
+  std::size_t next_ = 0;
+};
+
+// This thread's, or null once the thread's exit has destroyed it: another
+// object destroyed at thread exit may still close a handle.
+Remembered* Mine() {
+  if (tRememberedGone) return nullptr;
+  thread_local Remembered remembered;
+  return &remembered;
+}
 
 }  // namespace
 
@@ -214,7 +271,7 @@ void Event::Set() {
 
 void Event::Set(Wakeups& wakeups) {
   std::lock_guard guard(Lock());
-  signalled_ = true;
+  signalled_.store(true, std::memory_order_relaxed);
   WakeWaiters(wakeups);
 }
 
@@ -224,8 +281,11 @@ void Event::SetSource(std::weak_ptr<InputSource> source) {
 }
 
 void Event::Reset() {
+  // An event seen unsignalled needs no lock: the reset then takes effect at
+  // that instant, before any Set still to come.
+  if (!signalled_.load(std::memory_order_acquire)) return;
   std::lock_guard guard(Lock());
-  signalled_ = false;
+  signalled_.store(false, std::memory_order_relaxed);
 }
 
 Handle Register(std::shared_ptr<KernelObject> object) {
@@ -243,17 +303,29 @@ Handle Register(std::shared_ptr<KernelObject> object) {
     shard.slots.emplace_back();
   }
   Slot& slot = shard.slots[index];
+  const Handle h = Encode({tShard, index, slot.generation});
+  if (Remembered* mine = Mine()) mine->Add(h, object);
   slot.object = std::move(object);
-  return Encode({tShard, index, slot.generation});
+  return h;
 }
 
 std::shared_ptr<KernelObject> Lookup(Handle h) {
+  Remembered* mine = Mine();
+  if (mine != nullptr) {
+    if (std::shared_ptr<KernelObject> object = mine->Find(h)) return object;
+  }
   Table& table = TheTable();
   const Place place = Decode(h);
   Shard& shard = table.shards[place.shard];
-  std::lock_guard guard(shard.lock);
-  Slot* slot = table.Find(shard, place, h);
-  return slot ? slot->object : nullptr;
+  std::shared_ptr<KernelObject> object;
+  {
+    std::lock_guard guard(shard.lock);
+    Slot* slot = table.Find(shard, place, h);
+    if (slot == nullptr) return nullptr;
+    object = slot->object;
+  }
+  if (mine != nullptr) mine->Add(h, object);
+  return object;
 }
 
 std::shared_ptr<KernelObject> Unregister(Handle h) {
@@ -265,6 +337,8 @@ std::shared_ptr<KernelObject> Unregister(Handle h) {
   if (!slot) return nullptr;
   std::shared_ptr<KernelObject> object = std::move(slot->object);
   slot->object.reset();
+  object->MarkHandleClosed();
+  if (Remembered* mine = Mine()) mine->Forget(h);
   // Generation 0 is skipped: no handle is 0.
   if (++slot->generation == 0) slot->generation = 1;
   shard.free.push_back(static_cast<std::uint32_t>(place.slot));

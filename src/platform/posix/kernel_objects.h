@@ -34,9 +34,18 @@ class KernelObject {
   ObjectKind Kind() const { return kind_; }
   // Runs once, when the last handle to the object is closed.
   virtual void OnClose() {}
+  // Its handle has been closed (the object may live on while a call that
+  // found it before still runs).
+  bool HandleClosed() const {
+    return handleClosed_.load(std::memory_order_acquire);
+  }
+  void MarkHandleClosed() {
+    handleClosed_.store(true, std::memory_order_release);
+  }
 
  private:
   const ObjectKind kind_;
+  std::atomic<bool> handleClosed_{false};
 };
 
 // The sleeping threads that a change of state wakes, woken when this goes
@@ -151,27 +160,29 @@ class Event final : public Waitable {
   // Sets the event; its sleeping waiters are woken by `wakeups`.
   void Set(Wakeups& wakeups);
   void Reset();
-  bool IsSignalled() const override { return signalled_; }
+  bool IsSignalled() const override {
+    return signalled_.load(std::memory_order_relaxed);
+  }
   void Acquire() override {
-    if (!manualReset_) signalled_ = false;
+    if (!manualReset_) signalled_.store(false, std::memory_order_relaxed);
   }
   // The device whose pending operation sets the event.
   void SetSource(std::weak_ptr<InputSource> source);
   std::shared_ptr<InputSource> Source() const override {
     return source_.lock();
   }
-  void OnClose() override { closed_.store(true, std::memory_order_release); }
-  // Its handle has been closed.
-  bool Closed() const { return closed_.load(std::memory_order_acquire); }
 
  private:
   const bool manualReset_;
-  bool signalled_;
-  std::atomic<bool> closed_{false};
+  // Changed with Lock() held; Reset reads it without the lock.
+  std::atomic<bool> signalled_;
   std::weak_ptr<InputSource> source_;  // guarded by Lock()
 };
 
 Handle Register(std::shared_ptr<KernelObject> object);
+// The object behind an open handle, or null. Each thread remembers the few
+// handles it made or looked up last, so that a series of calls on one port
+// and its records' events does not take the table's lock each time.
 std::shared_ptr<KernelObject> Lookup(Handle h);
 // Removes the handle; returns the object, or null for an unknown handle.
 std::shared_ptr<KernelObject> Unregister(Handle h);

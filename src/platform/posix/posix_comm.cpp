@@ -11,23 +11,9 @@ namespace {
 
 using posix::SerialDevice;
 
-// The device behind `h`, or null. Each thread remembers the device it last
-// called, so that a series of calls on one port does not look its handle
-// up each time: a handle value is not given to another object while its
-// device is open, and a device whose handle was closed refuses every call
-// as an invalid handle, as the table does.
+// The device behind `h`, or null.
 std::shared_ptr<SerialDevice> DeviceOf(Handle h) {
-  thread_local Handle tHandle = 0;
-  thread_local std::weak_ptr<SerialDevice> tDevice;
-  if (h == tHandle) {
-    if (std::shared_ptr<SerialDevice> device = tDevice.lock()) return device;
-  }
-  std::shared_ptr<SerialDevice> device = posix::LookupAs<SerialDevice>(h);
-  if (device) {
-    tHandle = h;
-    tDevice = device;
-  }
-  return device;
+  return posix::LookupAs<SerialDevice>(h);
 }
 
 // Runs a call on the device behind `h` and turns its number into the Win32

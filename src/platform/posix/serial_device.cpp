@@ -293,7 +293,7 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
     if (closed_) return kErrorInvalidHandle;
     std::shared_ptr<Event> event;
     if (ov->hEvent != 0) {
-      event = RecordEvent(ov->hEvent);
+      event = LookupAs<Event>(ov->hEvent);
       if (!event) return kErrorInvalidHandle;
     }
     // The record may be one whose last operation was seen ended before its
@@ -322,16 +322,6 @@ std::uint32_t SerialDevice::Overlap(Overlapped* ov, std::uint32_t* count,
   }
   if (count != nullptr) *count = static_cast<std::uint32_t>(own.InternalHigh);
   return status;
-}
-
-std::shared_ptr<Event> SerialDevice::RecordEvent(Handle h) {
-  if (h == lastEventHandle_ && !lastEvent_->Closed()) return lastEvent_;
-  std::shared_ptr<Event> event = LookupAs<Event>(h);
-  if (event) {
-    lastEventHandle_ = h;
-    lastEvent_ = event;
-  }
-  return event;
 }
 
 std::uint32_t SerialDevice::Read(void* buffer, std::uint32_t count,

@@ -91,9 +91,6 @@ class SerialDevice final : public KernelObject, public InputSource {
   // private record and waits for it (a synchronous call).
   template <class Issue>
   std::uint32_t Overlap(Overlapped* ov, std::uint32_t* count, Issue issue);
-  // The event behind a record's handle, or null when it names none (with
-  // the lock held).
-  std::shared_ptr<Event> RecordEvent(Handle h);
   std::uint32_t CheckOpen() const;
 
   void Run();
@@ -151,12 +148,6 @@ class SerialDevice final : public KernelObject, public InputSource {
 
   mutable std::mutex mutex_;
   PendingSignals signals_;  // guarded by mutex_
-  // The event of the record last issued here, so that the next operation
-  // with the same record does not look its handle up again (guarded by
-  // mutex_). A handle value is not given to another object while its event
-  // is open, so the handle names this event until it is closed.
-  Handle lastEventHandle_ = 0;
-  std::shared_ptr<Event> lastEvent_;
   // Lists of events being set after the lock was released.
   std::atomic<int> signalling_{0};
   std::condition_variable finished_;
