@@ -2,6 +2,7 @@
 // pseudo-terminal pair whose far end the harness plays.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -39,7 +40,10 @@ class Subject {
   virtual long Notifications() const { return 0; }
 };
 
-std::unique_ptr<Subject> MakeRawSubject();
+// `extra`: processor time spent before each write, to show how the
+// throughput answers to a layer's own cost per call.
+std::unique_ptr<Subject> MakeRawSubject(
+    std::chrono::nanoseconds extra = std::chrono::nanoseconds::zero());
 std::unique_ptr<Subject> MakeBackendSubject();
 std::unique_ptr<Subject> MakeComponentSubject(cport::TSyncMethod sync);
 std::unique_ptr<Subject> MakeQtSubject();

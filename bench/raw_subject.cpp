@@ -5,7 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "bench_subject.h"
@@ -13,9 +15,24 @@
 namespace bench {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// Keeps the processor busy for `d`, as a layer's own work per call would.
+void Busy(std::chrono::nanoseconds d) {
+  if (d.count() == 0) return;
+  const Clock::time_point end = Clock::now() + d;
+  while (Clock::now() < end) {
+  }
+}
+
 class RawSubject final : public Subject {
  public:
-  std::string Name() const override { return "raw termios"; }
+  explicit RawSubject(std::chrono::nanoseconds extra) : extra_(extra) {}
+  std::string Name() const override {
+    return extra_.count() == 0
+               ? "raw termios"
+               : "raw termios +" + std::to_string(extra_.count()) + " ns";
+  }
 
   void Open(const PortNames& names) override {
     fd_ = ::open(names.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -32,6 +49,7 @@ class RawSubject final : public Subject {
   void WriteAll(std::size_t piece, std::size_t total) override {
     std::vector<char> data(piece, 'r');
     for (std::size_t done = 0; done < total; done += piece) {
+      Busy(extra_);
       std::size_t sent = 0;
       while (sent < piece) {
         const ssize_t n = ::write(fd_, data.data() + sent, piece - sent);
@@ -63,13 +81,14 @@ class RawSubject final : public Subject {
   }
 
  private:
+  const std::chrono::nanoseconds extra_;
   int fd_ = -1;
 };
 
 }  // namespace
 
-std::unique_ptr<Subject> MakeRawSubject() {
-  return std::make_unique<RawSubject>();
+std::unique_ptr<Subject> MakeRawSubject(std::chrono::nanoseconds extra) {
+  return std::make_unique<RawSubject>(extra);
 }
 
 }  // namespace bench

@@ -2,9 +2,12 @@
 // backend beneath it, raw termios, QSerialPort and Boost.Asio doing the same
 // work side by side. Prints each figure and the ratios.
 //
-//   serial_bench [--idle-seconds S] [--rounds N] [--passes P] [--only NAME]
+//   serial_bench [--idle-seconds S] [--rounds N] [--passes P] [--only NAME]...
+//                [--raw-extra-ns NS]...
 //
-// NAME is a subject's name, or "8 ports" for the many-ports case alone.
+// NAME is a subject's name, or "8 ports" for the many-ports case alone;
+// --only may be given more than once. Each --raw-extra-ns adds a raw
+// termios subject that spends NS of processor time before each write.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -23,6 +26,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bench_subject.h"
 #include "far_end.h"
@@ -130,13 +134,16 @@ int Main(int argc, char** argv) {
   double idleSeconds = 10;
   int rounds = 1000;
   int passes = 3;
-  std::string only;
+  std::vector<std::string> only;
+  std::vector<long> rawExtraNs;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--idle-seconds") == 0)
       idleSeconds = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--passes") == 0) passes = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--only") == 0) only.push_back(argv[i + 1]);
+    if (std::strcmp(argv[i], "--raw-extra-ns") == 0)
+      rawExtraNs.push_back(std::atol(argv[i + 1]));
   }
   char pattern[] = "/tmp/dov-bench-XXXXXX";
   const std::filesystem::path prefix = ::mkdtemp(pattern);
@@ -145,22 +152,26 @@ int Main(int argc, char** argv) {
 
   std::vector<std::unique_ptr<Subject>> subjects;
   subjects.push_back(MakeRawSubject());
+  for (long ns : rawExtraNs)
+    subjects.push_back(MakeRawSubject(std::chrono::nanoseconds(ns)));
   subjects.push_back(MakeBackendSubject());
   subjects.push_back(MakeComponentSubject(cport::smThreadSync));
   subjects.push_back(MakeComponentSubject(cport::smNone));
   subjects.push_back(MakeQtSubject());
   subjects.push_back(MakeAsioSubject());
   // "8 ports" runs the many-ports case alone.
-  if (only == kManyPortsName) {
+  if (only.size() == 1 && only.front() == kManyPortsName) {
     RunManyPorts(prefix / "dosdevices", passes, idleSeconds);
     std::filesystem::remove_all(prefix);
     return 0;
   }
   if (!only.empty()) {
-    std::erase_if(subjects, [&](const auto& s) { return s->Name() != only; });
+    std::erase_if(subjects, [&](const auto& s) {
+      return std::find(only.begin(), only.end(), s->Name()) == only.end();
+    });
   }
 
-  std::printf("%-16s %12s %12s %14s %14s %14s\n", "", "32 B MB/s", "4 KiB MB/s",
+  std::printf("%-20s %12s %12s %14s %14s %14s\n", "", "32 B MB/s", "4 KiB MB/s",
               "latency p50 us", "latency p99 us", "idle CPU ms");
   std::map<std::string, Figures> all;
   std::map<std::string, std::string> failed;
@@ -181,12 +192,12 @@ int Main(int argc, char** argv) {
   }
   for (auto& subject : subjects) {
     if (failed.count(subject->Name())) {
-      std::printf("%-16s failed: %s\n", subject->Name().c_str(),
+      std::printf("%-20s failed: %s\n", subject->Name().c_str(),
                   failed[subject->Name()].c_str());
       continue;
     }
     const Figures& f = all[subject->Name()];
-    std::printf("%-16s %12.2f %12.2f %14.1f %14.1f %14.2f\n",
+    std::printf("%-20s %12.2f %12.2f %14.1f %14.1f %14.2f\n",
                 subject->Name().c_str(), f.mbps32, f.mbps4k, f.latencyMedianUs,
                 f.latencyP99Us, f.idleCpuMs);
     std::fflush(stdout);
