@@ -60,10 +60,11 @@ class Completion {
            kStatusPending;
   }
   // Fills in the record; its event is set with the device's pending ones.
+  // Called once, as the operation ends.
   void Finish(std::uint32_t status, std::uint32_t count) {
     ov_->InternalHigh = count;
     std::atomic_ref(ov_->Internal).store(status, std::memory_order_release);
-    if (event_) signals_->push_back(event_);
+    if (event_) signals_->push_back(std::move(event_));
   }
 
  private:

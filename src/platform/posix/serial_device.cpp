@@ -350,7 +350,6 @@ std::uint32_t SerialDevice::Write(const void* buffer, std::uint32_t count,
   return Overlap(
       ov, written, [&](Completion done, Lock& lock) -> std::uint32_t {
         if (dead_) return static_cast<std::uint32_t>(dead_);
-        const Clock::time_point now = Clock::now();
         const CommTimeouts& t = timeouts_;
         std::optional<std::uint64_t> total;
         if (t.WriteTotalTimeoutMultiplier != 0 ||
@@ -366,7 +365,8 @@ std::uint32_t SerialDevice::Write(const void* buffer, std::uint32_t count,
           Wake();
           return kErrorIoPending;
         }
-        writes_.front().Activate(now);
+        // Only a write with a time limit needs the clock.
+        writes_.front().Activate(total ? Clock::now() : Clock::time_point{});
         SendFirst(lock);
         return done.Ended() ? 0 : kErrorIoPending;
       });
@@ -626,7 +626,7 @@ void SerialDevice::Run() {
     const Clock::time_point now = Clock::now();
     OnDriverReady(got, now);
     ExpireTimers(now);
-    CheckDrained(now);
+    CheckDrained();
   }
   if (armed_ != 0) {
     ::epoll_ctl(poll_.get(), EPOLL_CTL_DEL, fd_.get(), nullptr);
@@ -857,9 +857,12 @@ void SerialDevice::ExpireTimers(Clock::time_point now) {
   }
 }
 
-void SerialDevice::CheckDrained(Clock::time_point now) {
+void SerialDevice::CheckDrained() {
+  // The clock is read only when the driver may still hold output: a write
+  // that the driver passes on at once (a pseudo-terminal's) does not pay
+  // for it.
   if (!awaitingDrain_ || !writes_.empty() || txChar_) return;
-  if (drainCheck_ && *drainCheck_ > now) return;
+  if (drainCheck_ && *drainCheck_ > Clock::now()) return;
   const int queued = DriverOutput();
   if (queued <= 0) {
     awaitingDrain_ = false;
@@ -872,8 +875,8 @@ void SerialDevice::CheckDrained(Clock::time_point now) {
   const std::uint64_t us = std::uint64_t{static_cast<unsigned>(queued)} *
                            BitsPerChar(dcb_) * 1000000u /
                            std::max<std::uint32_t>(dcb_.BaudRate, 1);
-  drainCheck_ =
-      now + std::chrono::microseconds(std::max<std::uint64_t>(us, 1000));
+  drainCheck_ = Clock::now() +
+                std::chrono::microseconds(std::max<std::uint64_t>(us, 1000));
 }
 
 // ---------------------------------------------------------------------------
@@ -910,7 +913,7 @@ void SerialDevice::FinishWrite(std::uint32_t status) {
   if (writes_.empty() && status == 0 && (mask_ & kEvTxEmpty)) {
     awaitingDrain_ = true;
     drainCheck_.reset();
-    CheckDrained(Clock::now());
+    CheckDrained();
   }
 }
 

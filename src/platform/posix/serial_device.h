@@ -119,7 +119,7 @@ class SerialDevice final : public KernelObject, public InputSource {
   void ServeReads(Clock::time_point now);
   void ServeWrites(Clock::time_point now);
   void ExpireTimers(Clock::time_point now);
-  void CheckDrained(Clock::time_point now);
+  void CheckDrained();
   void Raise(std::uint32_t events);
   void MarkDead(int error);
   void FinishRead(std::uint32_t status);
