@@ -78,12 +78,13 @@ Table& TheTable() {
 
 thread_local std::uint32_t tLastError = 0;
 
+// Set once this thread's Remembered has been destroyed at its exit.
+thread_local bool tRememberedGone = false;
+
 // The handles this thread made or looked up last. An entry is used only
 // while its object's handle is open: a handle value names no other object
 // until its own is closed. Weak, so that remembering an object does not
 // keep it alive.
-thread_local bool tRememberedGone = false;
-
 class Remembered {
  public:
   Remembered() = default;
