@@ -204,8 +204,9 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
     AwaitRecordAlone(*async.Ptr());
     return 0;
   }
-  // A link's handler that destroys the port within the wait leaves only the
-  // record, which the wait no longer touches the port for.
+  // The wait touches the port no more once the links have heard of the
+  // transfer, so a handler that destroys the port there leaves only the
+  // record to release.
   const std::int32_t count = WaitForAsync(async.Ptr());
   if constexpr (!std::is_null_pointer_v<CompletedFn>) completed(*async.Ptr());
   return count;

@@ -11,16 +11,11 @@ namespace {
 
 using posix::SerialDevice;
 
-// The device behind `h`, or null.
-std::shared_ptr<SerialDevice> DeviceOf(Handle h) {
-  return posix::LookupAs<SerialDevice>(h);
-}
-
 // Runs a call on the device behind `h` and turns its number into the Win32
 // outcome: true, or false with the number left for GetLastError.
 template <class Call>
 bool OnDevice(Handle h, Call call) {
-  std::shared_ptr<SerialDevice> device = DeviceOf(h);
+  std::shared_ptr<SerialDevice> device = posix::LookupAs<SerialDevice>(h);
   const std::uint32_t error = device ? call(*device) : kErrorInvalidHandle;
   if (error == 0) return true;
   posix::SetLastErrorValue(error);
@@ -113,7 +108,8 @@ bool PosixComm::GetOverlappedResult(Handle h, Overlapped* ov,
   // when it is open, else its event (without one, the device is gone).
   std::uint32_t status = posix::RecordStatus(*ov);
   if (wait && status == kStatusPending) {
-    if (std::shared_ptr<SerialDevice> device = DeviceOf(h)) {
+    if (std::shared_ptr<SerialDevice> device =
+            posix::LookupAs<SerialDevice>(h)) {
       status = device->Result(ov, transferred, true);
       if (status == kErrorSuccess) return true;
       SetLastError(status);
