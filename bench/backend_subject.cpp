@@ -13,17 +13,18 @@ constexpr std::uint32_t kAllTen = 0x05FF;
 
 class BackendSubject final : public Subject {
  public:
-  BackendSubject() : api_(comm::PlatformApi()) {}
+  BackendSubject() : api_(cport::comm::PlatformApi()) {}
   std::string Name() const override { return "comm backend"; }
 
   void Open(const PortNames& names) override {
-    h_ = api_.CreateFileW(names.comName,
-                          comm::kGenericRead | comm::kGenericWrite, 0,
-                          comm::kOpenExisting, comm::kFileFlagOverlapped);
-    if (h_ == comm::kInvalidHandle) throw std::runtime_error("backend open");
-    comm::Dcb dcb;
+    h_ = api_.CreateFileW(
+        names.comName, cport::comm::kGenericRead | cport::comm::kGenericWrite,
+        0, cport::comm::kOpenExisting, cport::comm::kFileFlagOverlapped);
+    if (h_ == cport::comm::kInvalidHandle)
+      throw std::runtime_error("backend open");
+    cport::comm::Dcb dcb;
     dcb.BaudRate = 115200;
-    dcb.Flags = comm::kDcbBinary;
+    dcb.Flags = cport::comm::kDcbBinary;
     dcb.ByteSize = 8;
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
@@ -40,26 +41,26 @@ class BackendSubject final : public Subject {
   void WriteAll(std::size_t piece, std::size_t total) override {
     std::vector<char> data(piece, 'b');
     for (std::size_t done = 0; done < total; done += piece) {
-      comm::Overlapped ov{};
+      cport::comm::Overlapped ov{};
       ov.hEvent = event_;
       std::uint32_t n = 0;
       if (!api_.WriteFile(h_, data.data(), static_cast<std::uint32_t>(piece),
                           &n, &ov)) {
-        api_.WaitForSingleObject(event_, comm::kInfinite);
+        api_.WaitForSingleObject(event_, cport::comm::kInfinite);
         api_.GetOverlappedResult(h_, &ov, &n, false);
       }
     }
   }
 
   void Listen(int rounds, const std::function<void()>& received) override {
-    api_.SetCommMask(h_, comm::kEvRxChar);
+    api_.SetCommMask(h_, cport::comm::kEvRxChar);
     char buffer[256];
     for (int i = 0; i < rounds;) {
-      comm::Overlapped ov{};
+      cport::comm::Overlapped ov{};
       ov.hEvent = event_;
       std::uint32_t mask = 0, n = 0;
       if (!api_.WaitCommEvent(h_, &mask, &ov) &&
-          api_.WaitForSingleObject(event_, 2000) != comm::kWaitObject0) {
+          api_.WaitForSingleObject(event_, 2000) != cport::comm::kWaitObject0) {
         throw std::runtime_error("backend: no event");
       }
       api_.ReadFile(h_, buffer, sizeof buffer, &n, &ov);
@@ -73,7 +74,7 @@ class BackendSubject final : public Subject {
 
   void Idle(double seconds) override {
     api_.SetCommMask(h_, kAllTen);
-    comm::Overlapped ov{};
+    cport::comm::Overlapped ov{};
     ov.hEvent = event_;
     std::uint32_t mask = 0;
     api_.WaitCommEvent(h_, &mask, &ov);
@@ -83,9 +84,9 @@ class BackendSubject final : public Subject {
   }
 
  private:
-  comm::CommApi& api_;
-  comm::Handle h_ = comm::kInvalidHandle;
-  comm::Handle event_ = 0;
+  cport::comm::CommApi& api_;
+  cport::comm::Handle h_ = cport::comm::kInvalidHandle;
+  cport::comm::Handle event_ = 0;
 };
 
 }  // namespace

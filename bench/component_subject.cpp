@@ -25,7 +25,7 @@ class ComponentSubject final : public Subject {
   }
 
   void Open(const PortNames& names) override {
-    fw::InitMainThread();
+    cport::fw::InitMainThread();
     port_ = std::make_unique<cport::TComPort>(nullptr);
     // "\\.\" is put in front by the port itself.
     port_->SetPort(names.comName.substr(4));
@@ -34,8 +34,9 @@ class ComponentSubject final : public Subject {
     port_->SetSyncMethod(sync_);
     // Set once: with no synchronisation it runs on the event thread, where
     // replacing it while a delivery runs would race.
-    port_->SetOnRxChar([this](fw::TObject*, std::int32_t n) { OnRxChar(n); });
-    port_->SetOnTxEmpty([this](fw::TObject*) { ++txEmpty_; });
+    port_->SetOnRxChar(
+        [this](cport::fw::TObject*, std::int32_t n) { OnRxChar(n); });
+    port_->SetOnTxEmpty([this](cport::fw::TObject*) { ++txEmpty_; });
     port_->Open();
   }
   void Close() override { port_.reset(); }
@@ -97,9 +98,9 @@ class ComponentSubject final : public Subject {
 
   // The UI thread's message processing: sleeps until a call is queued.
   static void Pump(std::uint32_t ms) {
-    comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), ms);
-    fw::CheckSynchronize();
-    fw::PumpSentMessages();
+    cport::comm::Api().WaitForSingleObject(cport::fw::CallsWaitingEvent(), ms);
+    cport::fw::CheckSynchronize();
+    cport::fw::PumpSentMessages();
   }
 
   const cport::TSyncMethod sync_;

@@ -11,7 +11,7 @@
 #include "updater/waiting_pause.h"
 
 int main(int argc, char** argv) {
-  if (!comm::KeepStandardStreamsOpen()) return 1;
+  if (!cport::comm::KeepStandardStreamsOpen()) return 1;
   QApplication qt(argc, argv);
   dov::TQtApplication application;
   application.SetTitle(dov::form4::kApplicationTitle);

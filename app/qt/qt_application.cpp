@@ -14,8 +14,8 @@ namespace {
 
 // Calls and sent messages that other threads queued for the UI thread.
 void RunQueued() {
-  fw::CheckSynchronize();
-  fw::ProcessSentMessages();
+  cport::fw::CheckSynchronize();
+  cport::fw::ProcessSentMessages();
 }
 
 }  // namespace
@@ -28,10 +28,10 @@ TQtApplication::TQtApplication() {
                     mainWindow_);
     box.exec();
   });
-  fw::SetApplication(this);
+  cport::fw::SetApplication(this);
 }
 
-TQtApplication::~TQtApplication() { fw::SetApplication(nullptr); }
+TQtApplication::~TQtApplication() { cport::fw::SetApplication(nullptr); }
 
 void TQtApplication::ProcessMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -53,7 +53,7 @@ void TQtApplication::WaitForMessages(
                         deadline - std::chrono::steady_clock::now()) -
                     milliseconds(1);
   if (loop <= milliseconds(0)) {
-    fw::SleepUntil(deadline);
+    cport::fw::SleepUntil(deadline);
     return;
   }
   QTimer timer;

@@ -9,7 +9,7 @@
 
 namespace dov {
 
-class TQtApplication : public fw::TApplication {
+class TQtApplication : public cport::fw::TApplication {
  public:
   // Needs a QApplication; becomes the process's application.
   TQtApplication();

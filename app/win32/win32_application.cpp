@@ -18,9 +18,9 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
   // menu): a worker waiting for its call is never held up by them.
   if (message == WM_NULL) {
     try {
-      fw::CheckSynchronize();
+      cport::fw::CheckSynchronize();
     } catch (...) {
-      fw::Application()->HandleException(std::current_exception());
+      cport::fw::Application()->HandleException(std::current_exception());
     }
     return 0;
   }
@@ -46,11 +46,11 @@ TWin32Application::TWin32Application() {
         MessageBoxW(mainWindow_, Wide(message).c_str(), Wide(caption).c_str(),
                     MB_OK | MB_ICONERROR);
       });
-  fw::SetApplication(this);
+  cport::fw::SetApplication(this);
 }
 
 TWin32Application::~TWin32Application() {
-  fw::SetApplication(nullptr);
+  cport::fw::SetApplication(nullptr);
   DestroyWindow(handle_);
   UnregisterClassW(kWindowClass, GetModuleHandleW(nullptr));
 }
@@ -72,21 +72,22 @@ bool TWin32Application::ProcessMessage() {
 void TWin32Application::ProcessMessages() {
   while (ProcessMessage()) {
   }
-  fw::CheckSynchronize();
+  cport::fw::CheckSynchronize();
 }
 
 void TWin32Application::WaitForMessages(
     std::chrono::steady_clock::time_point deadline) {
-  const HANDLE callsWaiting = reinterpret_cast<HANDLE>(fw::CallsWaitingEvent());
-  fw::WaitUntil(&callsWaiting, 1, QS_ALLINPUT, deadline);
+  const HANDLE callsWaiting =
+      reinterpret_cast<HANDLE>(cport::fw::CallsWaitingEvent());
+  cport::fw::WaitUntil(&callsWaiting, 1, QS_ALLINPUT, deadline);
 }
 
 bool TWin32Application::HandleMessage() {
   // Out of messages: run the queued calls; sleep until a message or a call
   // arrives only when there were none.
-  if (!ProcessMessage() && !fw::CheckSynchronize()) {
+  if (!ProcessMessage() && !cport::fw::CheckSynchronize()) {
     const HANDLE callsWaiting =
-        reinterpret_cast<HANDLE>(fw::CallsWaitingEvent());
+        reinterpret_cast<HANDLE>(cport::fw::CallsWaitingEvent());
     MsgWaitForMultipleObjects(1, &callsWaiting, FALSE, INFINITE, QS_ALLINPUT);
   }
   return !Terminated();

@@ -10,7 +10,7 @@
 
 namespace dov {
 
-class TWin32Application : public fw::TApplication {
+class TWin32Application : public cport::fw::TApplication {
  public:
   TWin32Application();
   ~TWin32Application() override;

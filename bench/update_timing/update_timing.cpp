@@ -117,7 +117,7 @@ TRun Measure(const std::string& path, TPauseRecorder& recorder,
 }
 
 TRun FlashRun() {
-  fw::HeadlessApplication application;
+  cport::fw::HeadlessApplication application;
   dov::TSteadyTickCounter ticks;
   dov::TWaitingIdle idle(application, ticks);
   TPauseRecorder recorder(ticks, idle);
@@ -137,7 +137,7 @@ TRun DialogRun() {
   std::string error;
   application.SetShowException(
       [&](const std::u16string& message, const std::u16string&) {
-        error = fw::ToUtf8(message);
+        error = cport::fw::ToUtf8(message);
       });
   dov::TSteadyTickCounter ticks;
   dov::TWaitingIdle idle(application, ticks);

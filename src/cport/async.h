@@ -15,7 +15,7 @@ namespace cport {
 
 struct TAsync {
   // Handed to the driver; hEvent is the record's own manual-reset event.
-  comm::Overlapped Overlapped;
+  cport::comm::Overlapped Overlapped;
   TOperationKind Kind = okWrite;
   // The bytes of the last write issued with the record, or null: the
   // record's own copy (Copy), or, for a blocking write, the caller's buffer,

@@ -9,7 +9,7 @@
 
 namespace cport {
 
-class TComLink : public fw::TObject {
+class TComLink : public cport::fw::TObject {
  public:
   std::u16string ClassName() const override { return u"TComLink"; }
 

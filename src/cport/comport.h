@@ -1,6 +1,6 @@
 // The serial port object: one COM port, its settings, opening and closing,
 // overlapped and blocking transfers, line control and status, notification
-// hooks and links. Every platform call goes through comm::Api().
+// hooks and links. Every platform call goes through cport::comm::Api().
 #pragma once
 
 #include <cstddef>
@@ -24,22 +24,22 @@ namespace cport {
 
 class TComThread;
 
-class TCustomComPort : public fw::TComponent {
+class TCustomComPort : public cport::fw::TComponent {
  public:
-  explicit TCustomComPort(fw::TComponent* AOwner);
+  explicit TCustomComPort(cport::fw::TComponent* AOwner);
   // Closes the port when it is open. A handler may destroy the port from
   // inside one of its own notifications, in every delivery mode: the port's
   // code it returns to touches the port no more, the rest of the report is
   // dropped, and the event thread ends and frees itself once the handler has
-  // returned (fw::WaitForFreedThreads waits for that).
+  // returned (cport::fw::WaitForFreedThreads waits for that).
   ~TCustomComPort() override;
 
   std::u16string ClassName() const override { return u"TCustomComPort"; }
 
   // --- Properties ---------------------------------------------------------
 
-  // The open device; comm::kInvalidHandle while none is open.
-  comm::Handle Handle() const { return FHandle; }
+  // The open device; cport::comm::kInvalidHandle while none is open.
+  cport::comm::Handle Handle() const { return FHandle; }
 
   // True only while the stored flag is true and no registered link had an
   // OnRxBuf handler at the last (un)registration.
@@ -171,7 +171,7 @@ class TCustomComPort : public fw::TComponent {
   // One wait for line events on a port without an event thread. Returns the
   // events that occurred in `Events`, empty after a time-out or StopEvent.
   // Timeout -1 waits without limit; StopEvent 0 is none.
-  void WaitForEvent(TComEvents& Events, comm::Handle StopEvent,
+  void WaitForEvent(TComEvents& Events, cport::comm::Handle StopEvent,
                     std::int32_t Timeout);
 
   // --- Transfers ----------------------------------------------------------
@@ -263,10 +263,10 @@ class TCustomComPort : public fw::TComponent {
   bool ThreadSettingLocked() const;
   // Reports `code` with the calling thread's last error.
   void RaiseLastError(std::uint16_t code);
-  comm::ComStat ClearCommError(std::uint32_t* errors);
+  cport::comm::ComStat ClearCommError(std::uint32_t* errors);
   void Escape(std::uint32_t func);
   void Purge(std::uint32_t flags);
-  comm::Dcb BuildDcb() const;
+  cport::comm::Dcb BuildDcb() const;
   // Calls `event` of every registered link that has it assigned, in
   // registration order, with the port as sender. The registration is
   // followed as it changes: a link that an earlier link's handler
@@ -367,7 +367,7 @@ class TCustomComPort : public fw::TComponent {
   // True while Close runs: a handler that runs during its wait for the
   // event thread and closes the port again leaves the work to it.
   bool FClosing = false;
-  comm::Handle FHandle = comm::kInvalidHandle;
+  cport::comm::Handle FHandle = cport::comm::kInvalidHandle;
   std::uintptr_t FWindow = 0;
   std::int32_t FUpdateCount = 0;
   std::vector<TComLink*> FLinks;
@@ -417,7 +417,7 @@ bool TCustomComPort::TellLinks(const Event& (TComLink::*event)() const,
   const std::vector<TComLink*> links = FLinks;
   for (TComLink* link : links) {
     if (!IsRegistered(link)) continue;
-    fw::Fire((link->*event)(), this, args...);
+    cport::fw::Fire((link->*event)(), this, args...);
     if (watch.PortGone()) return false;
   }
   return true;

@@ -49,7 +49,7 @@ void TCustomComPort::JoinRetiredThreads() {
 void TCustomComPort::ReleaseRetiredThreads() {
   JoinRetiredThreads();
   for (std::unique_ptr<TComThread>& thread : FRetiredThreads)
-    fw::TThread::FreeOnTerminate(std::move(thread));
+    cport::fw::TThread::FreeOnTerminate(std::move(thread));
   FRetiredThreads.clear();
 }
 

@@ -67,7 +67,8 @@ bool TCustomComPort::DeliverRxBuf(std::int32_t Count) {
   for (TComLink* link : links) {
     if (!IsRegistered(link) || !link->OnRxBuf()) continue;
     if (!readOnce()) return true;
-    if (received > 0) fw::Fire(link->OnRxBuf(), this, buffer.data(), received);
+    if (received > 0)
+      cport::fw::Fire(link->OnRxBuf(), this, buffer.data(), received);
     if (watch.PortGone()) return true;
   }
   if (!read && !FTriggersOnRxChar) readOnce();
@@ -111,7 +112,7 @@ void TCustomComPort::PortWindowProc(TMessage& Message) {
   } catch (...) {
     // Nothing waits for this message any more: the error goes to the
     // program-wide display, and without an application it has none.
-    if (fw::TApplication* app = fw::Application())
+    if (cport::fw::TApplication* app = cport::fw::Application())
       app->HandleException(std::current_exception());
   }
 }

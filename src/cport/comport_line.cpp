@@ -7,14 +7,14 @@
 namespace cport {
 
 void TCustomComPort::RaiseLastError(std::uint16_t code) {
-  RaisePortError(code, comm::Api().GetLastError());
+  RaisePortError(code, cport::comm::Api().GetLastError());
 }
 
 // Reported failures leave a zeroed status and no errors.
-comm::ComStat TCustomComPort::ClearCommError(std::uint32_t* errors) {
-  comm::ComStat stat;
+cport::comm::ComStat TCustomComPort::ClearCommError(std::uint32_t* errors) {
+  cport::comm::ComStat stat;
   std::uint32_t flags = 0;
-  if (!comm::Api().ClearCommError(FHandle, &flags, &stat)) {
+  if (!cport::comm::Api().ClearCommError(FHandle, &flags, &stat)) {
     RaiseLastError(CodeOf(CE_ClearComFailed));
     stat = {};
     flags = 0;
@@ -38,19 +38,19 @@ TComStateFlags TCustomComPort::StateFlags() {
 
 TComErrors TCustomComPort::LastErrors() {
   static constexpr std::array<std::pair<std::uint32_t, TComError>, 8> kMap = {{
-      {comm::kCeFrame, ceFrame},
-      {comm::kCeRxParity, ceRxParity},
-      {comm::kCeOverrun, ceOverrun},
-      {comm::kCeBreak, ceBreak},
-      {comm::kCeIoe, ceIO},
-      {comm::kCeMode, ceMode},
-      {comm::kCeRxOver, ceRxOver},
-      {comm::kCeTxFull, ceTxFull},
+      {cport::comm::kCeFrame, ceFrame},
+      {cport::comm::kCeRxParity, ceRxParity},
+      {cport::comm::kCeOverrun, ceOverrun},
+      {cport::comm::kCeBreak, ceBreak},
+      {cport::comm::kCeIoe, ceIO},
+      {cport::comm::kCeMode, ceMode},
+      {cport::comm::kCeRxOver, ceRxOver},
+      {cport::comm::kCeTxFull, ceTxFull},
   }};
   std::uint32_t flags = 0;
   ClearCommError(&flags);
   // A parity error means something only while parity is being checked.
-  if (!FParity->Check()) flags &= ~comm::kCeRxParity;
+  if (!FParity->Check()) flags &= ~cport::comm::kCeRxParity;
   TComErrors errors;
   for (const auto& [bit, error] : kMap) {
     if ((flags & bit) != 0) errors.Include(error);
@@ -60,12 +60,12 @@ TComErrors TCustomComPort::LastErrors() {
 
 TComSignals TCustomComPort::Signals() {
   static constexpr std::array<std::pair<std::uint32_t, TComSignal>, 4> kMap = {
-      {{comm::kMsCtsOn, csCTS},
-       {comm::kMsDsrOn, csDSR},
-       {comm::kMsRingOn, csRing},
-       {comm::kMsRlsdOn, csRLSD}}};
+      {{cport::comm::kMsCtsOn, csCTS},
+       {cport::comm::kMsDsrOn, csDSR},
+       {cport::comm::kMsRingOn, csRing},
+       {cport::comm::kMsRlsdOn, csRLSD}}};
   std::uint32_t status = 0;
-  if (!comm::Api().GetCommModemStatus(FHandle, &status)) {
+  if (!cport::comm::Api().GetCommModemStatus(FHandle, &status)) {
     RaiseLastError(CodeOf(CE_ModemStatFailed));
     status = 0;
   }
@@ -77,39 +77,40 @@ TComSignals TCustomComPort::Signals() {
 }
 
 void TCustomComPort::Escape(std::uint32_t func) {
-  if (!comm::Api().EscapeCommFunction(FHandle, func))
+  if (!cport::comm::Api().EscapeCommFunction(FHandle, func))
     RaiseLastError(CodeOf(CE_EscapeComFailed));
 }
 
 void TCustomComPort::SetDTR(bool OnOff) {
-  Escape(OnOff ? comm::kSetDtr : comm::kClrDtr);
+  Escape(OnOff ? cport::comm::kSetDtr : cport::comm::kClrDtr);
 }
 void TCustomComPort::SetRTS(bool OnOff) {
-  Escape(OnOff ? comm::kSetRts : comm::kClrRts);
+  Escape(OnOff ? cport::comm::kSetRts : cport::comm::kClrRts);
 }
 void TCustomComPort::SetXonXoff(bool OnOff) {
-  Escape(OnOff ? comm::kSetXon : comm::kSetXoff);
+  Escape(OnOff ? cport::comm::kSetXon : cport::comm::kSetXoff);
 }
 void TCustomComPort::SetBreak(bool OnOff) {
-  Escape(OnOff ? comm::kSetBreak : comm::kClrBreak);
+  Escape(OnOff ? cport::comm::kSetBreak : cport::comm::kClrBreak);
 }
 
 void TCustomComPort::Purge(std::uint32_t flags) {
-  if (!comm::Api().PurgeComm(FHandle, flags))
+  if (!cport::comm::Api().PurgeComm(FHandle, flags))
     RaiseLastError(CodeOf(CE_PurgeFailed));
 }
 
 void TCustomComPort::ClearBuffer(bool Input, bool Output) {
-  Purge((Input ? comm::kPurgeRxClear : 0u) |
-        (Output ? comm::kPurgeTxClear : 0u));
+  Purge((Input ? cport::comm::kPurgeRxClear : 0u) |
+        (Output ? cport::comm::kPurgeTxClear : 0u));
 }
 
 void TCustomComPort::AbortAllAsync() {
-  Purge(comm::kPurgeTxAbort | comm::kPurgeRxAbort);
+  Purge(cport::comm::kPurgeTxAbort | cport::comm::kPurgeRxAbort);
 }
 
 void TCustomComPort::TransmitChar(char16_t Ch) {
-  if (!comm::Api().TransmitCommChar(FHandle, static_cast<char>(Ch & 0xFF)))
+  if (!cport::comm::Api().TransmitCommChar(FHandle,
+                                           static_cast<char>(Ch & 0xFF)))
     RaiseLastError(CodeOf(CE_TransmitFailed));
 }
 
@@ -118,41 +119,42 @@ namespace {
 // An event handle closed at the end of its scope.
 class ScopedEvent {
  public:
-  ScopedEvent() : handle_(comm::Api().CreateEventW(true, false)) {}
+  ScopedEvent() : handle_(cport::comm::Api().CreateEventW(true, false)) {}
   ~ScopedEvent() {
-    if (handle_ != 0) comm::Api().CloseHandle(handle_);
+    if (handle_ != 0) cport::comm::Api().CloseHandle(handle_);
   }
   ScopedEvent(const ScopedEvent&) = delete;
   ScopedEvent& operator=(const ScopedEvent&) = delete;
-  comm::Handle Get() const { return handle_; }
+  cport::comm::Handle Get() const { return handle_; }
 
  private:
-  comm::Handle handle_;
+  cport::comm::Handle handle_;
 };
 
 }  // namespace
 
-void TCustomComPort::WaitForEvent(TComEvents& Events, comm::Handle StopEvent,
+void TCustomComPort::WaitForEvent(TComEvents& Events,
+                                  cport::comm::Handle StopEvent,
                                   std::int32_t Timeout) {
   // The wait would take the driver's event wait from the event thread.
   if (FThreadCreated) return RaisePortError(CodeOf(CE_ThreadCreated), 0);
 
-  comm::CommApi& api = comm::Api();
+  cport::comm::CommApi& api = cport::comm::Api();
   ScopedEvent event;
-  comm::Overlapped ov;
+  cport::comm::Overlapped ov;
   ov.hEvent = event.Get();
-  const comm::Handle handles[2] = {event.Get(), StopEvent};
+  const cport::comm::Handle handles[2] = {event.Get(), StopEvent};
   const std::uint32_t count = StopEvent != 0 ? 2 : 1;
 
   api.SetCommMask(FHandle, EventsToMask(Events));
   std::uint32_t mask = 0;
   bool ok = api.WaitCommEvent(FHandle, &mask, &ov) ||
-            api.GetLastError() == comm::kErrorIoPending;
+            api.GetLastError() == cport::comm::kErrorIoPending;
   std::uint32_t error = 0;
   if (ok) {
     const std::uint32_t result = api.WaitForMultipleObjects(
         count, handles, false, static_cast<std::uint32_t>(Timeout));
-    ok = result < count || result == comm::kWaitTimeout;
+    ok = result < count || result == cport::comm::kWaitTimeout;
     if (!ok) error = api.GetLastError();
     // Mask 0 ends a wait still pending; the driver must be done with `mask`
     // and `ov` before they go out of scope.

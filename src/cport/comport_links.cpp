@@ -24,33 +24,35 @@ void TCustomComPort::MarkWatchesGone() const {
   }
 }
 
-void TCustomComPort::FireAfterClose() { fw::Fire(FOnAfterClose, this); }
-void TCustomComPort::FireAfterOpen() { fw::Fire(FOnAfterOpen, this); }
-void TCustomComPort::FireBeforeClose() { fw::Fire(FOnBeforeClose, this); }
-void TCustomComPort::FireBeforeOpen() { fw::Fire(FOnBeforeOpen, this); }
+void TCustomComPort::FireAfterClose() { cport::fw::Fire(FOnAfterClose, this); }
+void TCustomComPort::FireAfterOpen() { cport::fw::Fire(FOnAfterOpen, this); }
+void TCustomComPort::FireBeforeClose() {
+  cport::fw::Fire(FOnBeforeClose, this);
+}
+void TCustomComPort::FireBeforeOpen() { cport::fw::Fire(FOnBeforeOpen, this); }
 void TCustomComPort::FireRxChar(std::int32_t Count) {
-  fw::Fire(FOnRxChar, this, Count);
+  cport::fw::Fire(FOnRxChar, this, Count);
 }
 void TCustomComPort::FireRxBuf(const std::uint8_t* Buffer, std::int32_t Count) {
-  fw::Fire(FOnRxBuf, this, Buffer, Count);
+  cport::fw::Fire(FOnRxBuf, this, Buffer, Count);
 }
-void TCustomComPort::FireTxEmpty() { fw::Fire(FOnTxEmpty, this); }
-void TCustomComPort::FireBreak() { fw::Fire(FOnBreak, this); }
-void TCustomComPort::FireRing() { fw::Fire(FOnRing, this); }
-void TCustomComPort::FireRxFlag() { fw::Fire(FOnRxFlag, this); }
+void TCustomComPort::FireTxEmpty() { cport::fw::Fire(FOnTxEmpty, this); }
+void TCustomComPort::FireBreak() { cport::fw::Fire(FOnBreak, this); }
+void TCustomComPort::FireRing() { cport::fw::Fire(FOnRing, this); }
+void TCustomComPort::FireRxFlag() { cport::fw::Fire(FOnRxFlag, this); }
 void TCustomComPort::FireCTSChange(bool OnOff) {
-  fw::Fire(FOnCTSChange, this, OnOff);
+  cport::fw::Fire(FOnCTSChange, this, OnOff);
 }
 void TCustomComPort::FireDSRChange(bool OnOff) {
-  fw::Fire(FOnDSRChange, this, OnOff);
+  cport::fw::Fire(FOnDSRChange, this, OnOff);
 }
 void TCustomComPort::FireError(TComErrors Errors) {
-  fw::Fire(FOnError, this, Errors);
+  cport::fw::Fire(FOnError, this, Errors);
 }
 void TCustomComPort::FireRLSDChange(bool OnOff) {
-  fw::Fire(FOnRLSDChange, this, OnOff);
+  cport::fw::Fire(FOnRLSDChange, this, OnOff);
 }
-void TCustomComPort::FireRx80Full() { fw::Fire(FOnRx80Full, this); }
+void TCustomComPort::FireRx80Full() { cport::fw::Fire(FOnRx80Full, this); }
 
 void TCustomComPort::ReportLine(TComSignal signal,
                                 const TComSignalEvent& (TComLink::*linkEvent)()
@@ -108,7 +110,8 @@ void TCustomComPort::RaisePortError(std::uint16_t Code, std::int64_t WinError) {
   }
   std::u16string winMessage;
   if (WinError > 0)
-    winMessage = fw::OSErrorDescription(comm::Api().GetLastError());
+    winMessage =
+        cport::fw::OSErrorDescription(cport::comm::Api().GetLastError());
   FOnException(this, static_cast<TComExceptions>(Code - 1),
                std::u16string(PortErrorMessage(Code)), WinError, winMessage);
 }

@@ -61,15 +61,18 @@ void TCustomComPort::Close() {
 }
 
 void TCustomComPort::CreateDeviceHandle() {
-  FHandle = comm::Api().CreateFileW(
-      u"\\\\.\\" + FPort, comm::kGenericRead | comm::kGenericWrite, 0,
-      comm::kOpenExisting, comm::kFileFlagOverlapped);
-  if (FHandle == comm::kInvalidHandle) RaiseLastError(CodeOf(CE_OpenFailed));
+  FHandle = cport::comm::Api().CreateFileW(
+      u"\\\\.\\" + FPort,
+      cport::comm::kGenericRead | cport::comm::kGenericWrite, 0,
+      cport::comm::kOpenExisting, cport::comm::kFileFlagOverlapped);
+  if (FHandle == cport::comm::kInvalidHandle)
+    RaiseLastError(CodeOf(CE_OpenFailed));
 }
 
 void TCustomComPort::DestroyDeviceHandle() {
-  if (FHandle != comm::kInvalidHandle && comm::Api().CloseHandle(FHandle))
-    FHandle = comm::kInvalidHandle;
+  if (FHandle != cport::comm::kInvalidHandle &&
+      cport::comm::Api().CloseHandle(FHandle))
+    FHandle = cport::comm::kInvalidHandle;
 }
 
 void TCustomComPort::ApplyAllSettings() {
@@ -78,26 +81,27 @@ void TCustomComPort::ApplyAllSettings() {
   ApplyTimeoutSettings();
 }
 
-comm::Dcb TCustomComPort::BuildDcb() const {
+cport::comm::Dcb TCustomComPort::BuildDcb() const {
   const TComParity& parity = *FParity;
   const TComFlowControl& flow = *FFlowControl;
   const bool replace = parity.Check() && parity.Replace();
   auto bit = [](bool on, std::uint32_t mask) { return on ? mask : 0u; };
 
-  comm::Dcb dcb;
+  cport::comm::Dcb dcb;
   dcb.BaudRate =
       static_cast<std::uint32_t>(BaudRateValue(FBaudRate, FCustomBaudRate));
-  dcb.Flags = comm::kDcbBinary | bit(parity.Check(), comm::kDcbParity) |
-              bit(flow.OutCTSFlow(), comm::kDcbOutxCtsFlow) |
-              bit(flow.OutDSRFlow(), comm::kDcbOutxDsrFlow) |
-              (std::uint32_t{flow.ControlDTR()} << comm::kDcbDtrControlShift) |
-              bit(flow.DSRSensitivity(), comm::kDcbDsrSensitivity) |
-              bit(flow.TxContinueOnXoff(), comm::kDcbTxContinueOnXoff) |
-              bit(flow.XonXoffOut(), comm::kDcbOutX) |
-              bit(flow.XonXoffIn(), comm::kDcbInX) |
-              bit(replace, comm::kDcbErrorChar) |
-              bit(FDiscardNull, comm::kDcbNull) |
-              (std::uint32_t{flow.ControlRTS()} << comm::kDcbRtsControlShift);
+  dcb.Flags =
+      cport::comm::kDcbBinary | bit(parity.Check(), cport::comm::kDcbParity) |
+      bit(flow.OutCTSFlow(), cport::comm::kDcbOutxCtsFlow) |
+      bit(flow.OutDSRFlow(), cport::comm::kDcbOutxDsrFlow) |
+      (std::uint32_t{flow.ControlDTR()} << cport::comm::kDcbDtrControlShift) |
+      bit(flow.DSRSensitivity(), cport::comm::kDcbDsrSensitivity) |
+      bit(flow.TxContinueOnXoff(), cport::comm::kDcbTxContinueOnXoff) |
+      bit(flow.XonXoffOut(), cport::comm::kDcbOutX) |
+      bit(flow.XonXoffIn(), cport::comm::kDcbInX) |
+      bit(replace, cport::comm::kDcbErrorChar) |
+      bit(FDiscardNull, cport::comm::kDcbNull) |
+      (std::uint32_t{flow.ControlRTS()} << cport::comm::kDcbRtsControlShift);
   // Input flow control holds the sender back at three quarters of the
   // input queue and lets it go on at a quarter.
   dcb.XonLim = static_cast<std::uint16_t>(FBuffer->InputSize() / 4);
@@ -114,7 +118,7 @@ comm::Dcb TCustomComPort::BuildDcb() const {
 
 void TCustomComPort::ApplyLineSettings() {
   if (!CanApply()) return;
-  if (!comm::Api().SetCommState(FHandle, BuildDcb()))
+  if (!cport::comm::Api().SetCommState(FHandle, BuildDcb()))
     RaiseLastError(CodeOf(CE_SetStateFailed));
 }
 
@@ -123,19 +127,19 @@ void TCustomComPort::ApplyTimeoutSettings() {
   // Each member takes the 32-bit pattern of its setting: -1 is MAXDWORD.
   auto dword = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
   const TComTimeouts& t = *FTimeouts;
-  const comm::CommTimeouts timeouts{
+  const cport::comm::CommTimeouts timeouts{
       dword(t.ReadInterval()), dword(t.ReadTotalMultiplier()),
       dword(t.ReadTotalConstant()), dword(t.WriteTotalMultiplier()),
       dword(t.WriteTotalConstant())};
-  if (!comm::Api().SetCommTimeouts(FHandle, timeouts))
+  if (!cport::comm::Api().SetCommTimeouts(FHandle, timeouts))
     RaiseLastError(CodeOf(CE_TimeoutsFailed));
 }
 
 void TCustomComPort::ApplyQueueSizes() {
   if (!CanApply()) return;
-  if (!comm::Api().SetupComm(FHandle,
-                             static_cast<std::uint32_t>(FBuffer->InputSize()),
-                             static_cast<std::uint32_t>(FBuffer->OutputSize())))
+  if (!cport::comm::Api().SetupComm(
+          FHandle, static_cast<std::uint32_t>(FBuffer->InputSize()),
+          static_cast<std::uint32_t>(FBuffer->OutputSize())))
     RaiseLastError(CodeOf(CE_SetupComFailed));
 }
 

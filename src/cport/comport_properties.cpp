@@ -7,8 +7,8 @@
 
 namespace cport {
 
-TCustomComPort::TCustomComPort(fw::TComponent* AOwner)
-    : fw::TComponent(AOwner) {
+TCustomComPort::TCustomComPort(cport::fw::TComponent* AOwner)
+    : cport::fw::TComponent(AOwner) {
   FParity = std::make_unique<TComParity>();
   FFlowControl = std::make_unique<TComFlowControl>();
   FTimeouts = std::make_unique<TComTimeouts>();
@@ -35,11 +35,11 @@ TCustomComPort::~TCustomComPort() {
 }
 
 bool TCustomComPort::Loading() const {
-  return ComponentState().Contains(fw::csLoading);
+  return ComponentState().Contains(cport::fw::csLoading);
 }
 
 bool TCustomComPort::Designing() const {
-  return ComponentState().Contains(fw::csDesigning);
+  return ComponentState().Contains(cport::fw::csDesigning);
 }
 
 bool TCustomComPort::CanApply() const {
@@ -132,14 +132,14 @@ void TCustomComPort::EndUpdate() {
 }
 
 void TCustomComPort::Loaded() {
-  fw::TComponent::Loaded();
+  cport::fw::TComponent::Loaded();
   if (!FConnected || Designing()) return;
   FConnected = false;
   try {
     Open();
   } catch (...) {
     // Without an application nothing could show the error: let it go on.
-    fw::TApplication* application = fw::Application();
+    cport::fw::TApplication* application = cport::fw::Application();
     if (application == nullptr) throw;
     application->HandleException(std::current_exception());
   }

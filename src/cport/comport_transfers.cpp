@@ -13,7 +13,7 @@ namespace {
 
 std::u16string Decode(std::uint32_t codePage, const std::uint8_t* bytes,
                       std::int32_t count) {
-  return fw::MultiByteToWide(
+  return cport::fw::MultiByteToWide(
       codePage, std::string_view(reinterpret_cast<const char*>(bytes),
                                  static_cast<std::size_t>(count)));
 }
@@ -21,7 +21,8 @@ std::u16string Decode(std::uint32_t codePage, const std::uint8_t* bytes,
 // For a port that a link's handler destroyed: its Close ended the
 // operation, and only the record is left to release once its event is set.
 void AwaitRecordAlone(const TAsync& async) {
-  comm::Api().WaitForSingleObject(async.Overlapped.hEvent, comm::kInfinite);
+  cport::comm::Api().WaitForSingleObject(async.Overlapped.hEvent,
+                                         cport::comm::kInfinite);
 }
 
 }  // namespace
@@ -33,28 +34,28 @@ bool TCustomComPort::CheckAsync(PAsync AsyncPtr) {
 }
 
 void TCustomComPort::CheckOpen() {
-  if (FHandle == comm::kInvalidHandle)
+  if (FHandle == cport::comm::kInvalidHandle)
     RaisePortError(CodeOf(CEPortNotOpen), -CodeOf(CEPortNotOpen));
 }
 
 bool TCustomComPort::CheckCodePage(std::uint16_t code) {
-  if (fw::IsCodePageAvailable(FCodePage)) return true;
+  if (cport::fw::IsCodePageAvailable(FCodePage)) return true;
   // As the system's own conversion reports an unknown code page.
-  comm::Api().SetLastError(comm::kErrorInvalidParameter);
+  cport::comm::Api().SetLastError(cport::comm::kErrorInvalidParameter);
   RaiseLastError(code);
   return false;
 }
 
 std::int32_t TCustomComPort::Issue(TOperationKind kind, void* Buffer,
                                    std::int32_t Count, TAsync& async) {
-  comm::CommApi& api = comm::Api();
+  cport::comm::CommApi& api = cport::comm::Api();
   const auto count = static_cast<std::uint32_t>(Count);
   std::uint32_t done = 0;
   const bool ok =
       kind == okWrite
           ? api.WriteFile(FHandle, Buffer, count, &done, &async.Overlapped)
           : api.ReadFile(FHandle, Buffer, count, &done, &async.Overlapped);
-  if (!ok && api.GetLastError() != comm::kErrorIoPending)
+  if (!ok && api.GetLastError() != cport::comm::kErrorIoPending)
     RaiseLastError(CodeOf(kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
   return static_cast<std::int32_t>(done);
 }
@@ -71,7 +72,7 @@ std::int32_t TCustomComPort::StartWrite(const void* Buffer, std::int32_t Count,
                                         TAsync& async, bool copy) {
   // A negative count would read outside the caller's buffer.
   if (Count < 0) {
-    RaisePortError(CodeOf(CE_WriteFailed), comm::kErrorInvalidParameter);
+    RaisePortError(CodeOf(CE_WriteFailed), cport::comm::kErrorInvalidParameter);
     return 0;
   }
   CheckOpen();
@@ -111,7 +112,7 @@ std::int32_t TCustomComPort::StartRead(void* Buffer, std::int32_t Count,
   async.Kind = okRead;
   // A negative count would write outside the caller's buffer.
   if (Count < 0) {
-    RaisePortError(CodeOf(CE_ReadFailed), comm::kErrorInvalidParameter);
+    RaisePortError(CodeOf(CE_ReadFailed), cport::comm::kErrorInvalidParameter);
     return 0;
   }
   CheckOpen();
@@ -121,7 +122,7 @@ std::int32_t TCustomComPort::StartRead(void* Buffer, std::int32_t Count,
 std::int32_t TCustomComPort::WriteStrAsync(const std::u16string& Str,
                                            PAsync& AsyncPtr) {
   if (Str.empty()) return 0;
-  const std::string bytes = fw::WideToMultiByte(fw::kCpAcp, Str);
+  const std::string bytes = cport::fw::WideToMultiByte(cport::fw::kCpAcp, Str);
   return WriteAsync(bytes.data(), static_cast<std::int32_t>(bytes.size()),
                     AsyncPtr);
 }
@@ -136,7 +137,7 @@ std::int32_t TCustomComPort::ReadStrAsync(std::u16string& Str,
   async.TextBytes.assign(static_cast<std::size_t>(Count), 0);
   async.Text.clear();
   const std::int32_t received = StartRead(async.TextBytes.data(), Count, async);
-  async.Text = Decode(fw::kCpAcp, async.TextBytes.data(), received);
+  async.Text = Decode(cport::fw::kCpAcp, async.TextBytes.data(), received);
   Str = async.Text;
   return received;
 }
@@ -144,10 +145,11 @@ std::int32_t TCustomComPort::ReadStrAsync(std::u16string& Str,
 std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
   if (!CheckAsync(AsyncPtr)) return 0;
   TAsync& async = *AsyncPtr;
-  comm::CommApi& api = comm::Api();
+  cport::comm::CommApi& api = cport::comm::Api();
   std::uint32_t done = 0;
-  if (api.WaitForSingleObject(async.Overlapped.hEvent, comm::kInfinite) !=
-          comm::kWaitObject0 ||
+  if (api.WaitForSingleObject(async.Overlapped.hEvent,
+                              cport::comm::kInfinite) !=
+          cport::comm::kWaitObject0 ||
       !api.GetOverlappedResult(FHandle, &async.Overlapped, &done, false)) {
     done = 0;
     RaiseLastError(
@@ -156,7 +158,7 @@ std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
   const auto count = static_cast<std::int32_t>(done);
   if (async.Kind == okRead) {
     if (!async.TextBytes.empty())
-      async.Text = Decode(fw::kCpAcp, async.TextBytes.data(), count);
+      async.Text = Decode(cport::fw::kCpAcp, async.TextBytes.data(), count);
     if (InputCount() == 0) TellLinks(&TComLink::OnRx, false);
   } else if (async.Data != nullptr) {
     TellLinks(&TComLink::OnTxBuf, async.Data, async.Size);
@@ -166,12 +168,13 @@ std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
 
 bool TCustomComPort::IsAsyncCompleted(PAsync AsyncPtr) {
   if (!CheckAsync(AsyncPtr)) return false;
-  comm::CommApi& api = comm::Api();
+  cport::comm::CommApi& api = cport::comm::Api();
   std::uint32_t done = 0;
   if (api.GetOverlappedResult(FHandle, &AsyncPtr->Overlapped, &done, false))
     return true;
   const std::uint32_t error = api.GetLastError();
-  if (error == comm::kErrorIoPending || error == comm::kErrorIoIncomplete)
+  if (error == cport::comm::kErrorIoPending ||
+      error == cport::comm::kErrorIoIncomplete)
     return false;
   RaisePortError(CodeOf(CE_AsyncCheck), error);
   return false;
@@ -192,12 +195,13 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
       throw;
     }
     std::uint32_t done = 0;
-    comm::CommApi& api = comm::Api();
+    cport::comm::CommApi& api = cport::comm::Api();
     if (!api.GetOverlappedResult(FHandle, &async.Ptr()->Overlapped, &done,
                                  false) &&
-        (api.GetLastError() == comm::kErrorIoIncomplete ||
-         api.GetLastError() == comm::kErrorIoPending))
-      api.WaitForSingleObject(async.Ptr()->Overlapped.hEvent, comm::kInfinite);
+        (api.GetLastError() == cport::comm::kErrorIoIncomplete ||
+         api.GetLastError() == cport::comm::kErrorIoPending))
+      api.WaitForSingleObject(async.Ptr()->Overlapped.hEvent,
+                              cport::comm::kInfinite);
     throw;
   }
   if (watch.PortGone()) {
@@ -233,7 +237,7 @@ std::int32_t TCustomComPort::ReadStr(std::u16string& Str, std::int32_t Count) {
 std::int32_t TCustomComPort::WriteUnicodeString(const std::u16string& Str) {
   // Nothing is sent in a code page that cannot be converted.
   if (!CheckCodePage(CodeOf(CE_WriteFailed))) return 0;
-  const std::string bytes = fw::WideToMultiByte(FCodePage, Str);
+  const std::string bytes = cport::fw::WideToMultiByte(FCodePage, Str);
   return RunBlocking([&](PAsync& p) {
     if (!bytes.empty())
       StartWrite(bytes.data(), static_cast<std::int32_t>(bytes.size()), *p,
@@ -249,7 +253,7 @@ std::int32_t TCustomComPort::ReadUnicodeString(std::u16string& Str,
   std::string bytes(static_cast<std::size_t>(Count), '\0');
   bytes.resize(
       static_cast<std::size_t>(std::max(0, Read(bytes.data(), Count))));
-  Str = fw::MultiByteToWide(FCodePage, bytes);
+  Str = cport::fw::MultiByteToWide(FCodePage, bytes);
   return static_cast<std::int32_t>(Str.size());
 }
 

@@ -41,12 +41,12 @@ std::unique_ptr<TComThread> TComThread::Create(TCustomComPort* AComPort) {
 }
 
 TComThread::TComThread(TCustomComPort* AComPort)
-    : fw::TThread(true), FComPort(AComPort), FDevice(AComPort->FHandle) {
-  FStopEvent.emplace(fw::CreateManualResetEvent());
+    : cport::fw::TThread(true), FComPort(AComPort), FDevice(AComPort->FHandle) {
+  FStopEvent.emplace(cport::fw::CreateManualResetEvent());
   SetPriority(kThreadPriorities[AComPort->EventThreadPriority()]);
   // The result is not examined: a device that refuses the mask simply
   // reports nothing.
-  comm::Api().SetCommMask(FDevice, EventsToMask(AComPort->Events()));
+  cport::comm::Api().SetCommMask(FDevice, EventsToMask(AComPort->Events()));
 }
 
 TComThread::~TComThread() {
@@ -55,7 +55,7 @@ TComThread::~TComThread() {
   // running Execute; one that destroys itself has left Execute already.
   if (!FStarted || IsCurrentThread()) return;
   if (!Finished()) Terminate();
-  fw::WaitForThreadHandle(Handle());
+  cport::fw::WaitForThreadHandle(Handle());
 }
 
 bool TComThread::DeliveringOnThisThread() const {
@@ -77,9 +77,9 @@ void TComThread::StopFromDelivery() {
 void TComThread::SignalStop() {
   {
     std::lock_guard guard(FStopLock);
-    if (FStopEvent) comm::Api().SetEvent(FStopEvent->Get());
+    if (FStopEvent) cport::comm::Api().SetEvent(FStopEvent->Get());
   }
-  comm::Api().Sleep(0);
+  cport::comm::Api().Sleep(0);
 }
 
 void TComThread::CloseStopEvent() {
@@ -88,22 +88,22 @@ void TComThread::CloseStopEvent() {
 }
 
 void TComThread::Execute() {
-  comm::CommApi& api = comm::Api();
+  cport::comm::CommApi& api = cport::comm::Api();
   // Released on every way out, an exception from a delivery included.
-  std::optional<fw::OwnedHandle> waitEvent;
+  std::optional<cport::fw::OwnedHandle> waitEvent;
   waitEvent.emplace(api.CreateEventW(true, true));
-  comm::Overlapped overlapped{};
+  cport::comm::Overlapped overlapped{};
   overlapped.hEvent = waitEvent->Get();
   // Only this thread closes the stop event, so it may read it unlocked.
-  const comm::Handle handles[2] = {FStopEvent->Get(), waitEvent->Get()};
+  const cport::comm::Handle handles[2] = {FStopEvent->Get(), waitEvent->Get()};
   std::uint32_t mask = 0;
   for (;;) {
     // Reset first, so a wait the driver refuses at once leaves the thread
     // blocked until it is stopped instead of spinning on a stale signal.
     api.ResetEvent(overlapped.hEvent);
     api.WaitCommEvent(FDevice, &mask, &overlapped);
-    if (api.WaitForMultipleObjects(2, handles, false, comm::kInfinite) !=
-        comm::kWaitObject0 + 1)
+    if (api.WaitForMultipleObjects(2, handles, false, cport::comm::kInfinite) !=
+        cport::comm::kWaitObject0 + 1)
       break;  // stopped, or the wait failed
     std::uint32_t transferred = 0;
     if (api.GetOverlappedResult(FDevice, &overlapped, &transferred, false)) {
@@ -120,9 +120,10 @@ void TComThread::Execute() {
 }
 
 void TComThread::ClearDriver() {
-  comm::CommApi& api = comm::Api();
+  cport::comm::CommApi& api = cport::comm::Api();
   api.SetCommMask(FDevice, 0);
-  api.PurgeComm(FDevice, comm::kPurgeTxClear | comm::kPurgeRxClear);
+  api.PurgeComm(FDevice,
+                cport::comm::kPurgeTxClear | cport::comm::kPurgeRxClear);
 }
 
 void TComThread::DeliverEvents() {

@@ -23,11 +23,11 @@ inline constexpr std::array<TComEvent, 10> kEventOrder = {
     evError, evRxChar, evTxEmpty, evBreak, evRing,
     evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
 
-class TComThread : public fw::TThread {
+class TComThread : public cport::fw::TThread {
  public:
   // Creates the thread for `AComPort` on the opening thread, sets its
   // priority from EventThreadPriority and the driver's event mask from
-  // Events, then starts it. Raises fw::EThread when the thread cannot be
+  // Events, then starts it. Raises cport::fw::EThread when the thread cannot be
   // made or its priority cannot be set.
   static std::unique_ptr<TComThread> Create(TCustomComPort* AComPort);
   // Asks the thread to stop and returns once it has ended; meanwhile a
@@ -65,14 +65,14 @@ class TComThread : public fw::TThread {
 
   TCustomComPort* FComPort;
   // The port's device handle, fixed while the thread runs.
-  const comm::Handle FDevice;
+  const cport::comm::Handle FDevice;
   // Set by StopFromDelivery: the delivery under way is the last one, and
   // the driver has already been cleared.
   std::atomic<bool> FRetired{false};
   // The stop event is closed by the thread as it ends, and set by the
   // owner's thread: the lock keeps a closed handle from being set.
   std::mutex FStopLock;
-  std::optional<fw::OwnedHandle> FStopEvent;
+  std::optional<cport::fw::OwnedHandle> FStopEvent;
   TComEvents FEvents;
   bool FStarted = false;
 };

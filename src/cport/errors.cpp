@@ -37,13 +37,13 @@ std::u16string_view PortErrorMessage(int code) {
 }
 
 EComPort::EComPort(int ACode, int AWinCode)
-    : fw::Exception(std::u16string(PortErrorMessage(ACode)) + u" (Error: " +
-                    fw::IntToStr(AWinCode) + u")"),
+    : cport::fw::Exception(std::u16string(PortErrorMessage(ACode)) +
+                           u" (Error: " + cport::fw::IntToStr(AWinCode) + u")"),
       FWinCode(AWinCode),
       FCode(ACode) {}
 
 EComPort::EComPort(int ACode)
-    : fw::Exception(std::u16string(PortErrorMessage(ACode))),
+    : cport::fw::Exception(std::u16string(PortErrorMessage(ACode))),
       FWinCode(-1),
       FCode(ACode) {}
 

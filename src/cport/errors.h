@@ -54,7 +54,7 @@ extern const std::array<std::u16string_view, kComErrorCount + 1>
 // The message of `code`, or an empty view for a code outside 1..24.
 std::u16string_view PortErrorMessage(int code);
 
-class EComPort : public fw::Exception {
+class EComPort : public cport::fw::Exception {
  public:
   // The code's message followed by " (Error: <AWinCode>)".
   EComPort(int ACode, int AWinCode);
@@ -72,7 +72,7 @@ class EComPort : public fw::Exception {
 };
 
 // Called instead of raising when a port's OnException is assigned.
-using TComExceptionEvent = fw::TMethod<
+using TComExceptionEvent = cport::fw::TMethod<
     TComExceptions /*TComException*/, const std::u16string& /*ComportMessage*/,
     std::int64_t /*WinError*/, const std::u16string& /*WinMessage*/>;
 

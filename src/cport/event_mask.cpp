@@ -9,9 +9,10 @@ namespace {
 
 // Driver bit of each TComEvent, by ordinal.
 constexpr std::array<std::uint32_t, 10> kEventBits = {
-    comm::kEvRxChar, comm::kEvTxEmpty, comm::kEvRxFlag, comm::kEvRing,
-    comm::kEvBreak,  comm::kEvCts,     comm::kEvDsr,    comm::kEvErr,
-    comm::kEvRlsd,   comm::kEvRx80Full};
+    cport::comm::kEvRxChar,  cport::comm::kEvTxEmpty, cport::comm::kEvRxFlag,
+    cport::comm::kEvRing,    cport::comm::kEvBreak,   cport::comm::kEvCts,
+    cport::comm::kEvDsr,     cport::comm::kEvErr,     cport::comm::kEvRlsd,
+    cport::comm::kEvRx80Full};
 
 }  // namespace
 

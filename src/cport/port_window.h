@@ -25,7 +25,7 @@ using TWndMethod = std::function<void(TMessage& Message)>;
 inline constexpr std::uint32_t kPortEventMessage = 0x0401;
 
 // Makes an invisible window of zero size whose messages `Method` handles.
-// Raises fw::Exception when the system cannot make one.
+// Raises cport::fw::Exception when the system cannot make one.
 std::uintptr_t AllocateWindow(TWndMethod Method);
 // Destroys a window made by AllocateWindow; 0 is ignored.
 void DeallocateWindow(std::uintptr_t Window);

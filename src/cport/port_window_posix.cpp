@@ -25,7 +25,7 @@ void DeallocateWindow(std::uintptr_t Window) {
 
 void SendWindowMessage(std::uintptr_t Window, std::uint32_t Msg,
                        std::uintptr_t WParam, std::intptr_t LParam) {
-  fw::SendMessageToMainThread([Window, Msg, WParam, LParam] {
+  cport::fw::SendMessageToMainThread([Window, Msg, WParam, LParam] {
     // A copy: the handler may close the port, which destroys the window.
     const TWndMethod method = reinterpret_cast<TWindow*>(Window)->Method;
     TMessage message{Msg, WParam, LParam, 0};
@@ -33,9 +33,9 @@ void SendWindowMessage(std::uintptr_t Window, std::uint32_t Msg,
   });
 }
 
-bool InSendMessage() { return fw::InSendMessage(); }
+bool InSendMessage() { return cport::fw::InSendMessage(); }
 
-void ReplyMessage(std::intptr_t /*Result*/) { fw::ReplyMessage(); }
+void ReplyMessage(std::intptr_t /*Result*/) { cport::fw::ReplyMessage(); }
 
 std::intptr_t DefWindowProc(std::uintptr_t /*Window*/,
                             const TMessage& /*Message*/) {

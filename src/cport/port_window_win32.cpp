@@ -39,8 +39,8 @@ void RegisterWindowClass() {
     wc.lpszClassName = kClassName;
     if (::RegisterClassW(&wc) == 0 &&
         ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-      throw fw::Exception(u"Window class registration error: " +
-                          fw::SysErrorMessage(::GetLastError()));
+      throw cport::fw::Exception(u"Window class registration error: " +
+                                 cport::fw::SysErrorMessage(::GetLastError()));
     }
     return true;
   }();
@@ -62,8 +62,8 @@ std::uintptr_t AllocateWindow(TWndMethod Method) {
   // be made; a message-only window carries the sent messages just the same.
   if (window == nullptr) window = CreateHiddenWindow(HWND_MESSAGE);
   if (window == nullptr) {
-    throw fw::Exception(u"Window creation error: " +
-                        fw::SysErrorMessage(::GetLastError()));
+    throw cport::fw::Exception(u"Window creation error: " +
+                               cport::fw::SysErrorMessage(::GetLastError()));
   }
   auto method = std::make_unique<TWndMethod>(std::move(Method));
   ::SetWindowLongPtrW(window, GWLP_USERDATA,

@@ -26,7 +26,7 @@ void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
   if (StoreChanged(FWriteTotalC, value)) Apply();
 }
 
-void TComTimeouts::AssignTo(fw::TPersistent& dest) const {
+void TComTimeouts::AssignTo(cport::fw::TPersistent& dest) const {
   auto* target = dynamic_cast<TComTimeouts*>(&dest);
   if (target == nullptr) return TComSettings::AssignTo(dest);
   target->FReadInterval = FReadInterval;
@@ -91,7 +91,7 @@ void TComFlowControl::SetXoffChar(char16_t value) {
   if (StoreChanged(FXoffChar, value)) Apply();
 }
 
-void TComFlowControl::AssignTo(fw::TPersistent& dest) const {
+void TComFlowControl::AssignTo(cport::fw::TPersistent& dest) const {
   auto* target = dynamic_cast<TComFlowControl*>(&dest);
   if (target == nullptr) return TComSettings::AssignTo(dest);
   target->FOutCTSFlow = FOutCTSFlow;
@@ -125,7 +125,7 @@ void TComParity::SetReplaceChar(char16_t value) {
   if (StoreChanged(FReplaceChar, value)) Apply();
 }
 
-void TComParity::AssignTo(fw::TPersistent& dest) const {
+void TComParity::AssignTo(cport::fw::TPersistent& dest) const {
   auto* target = dynamic_cast<TComParity*>(&dest);
   if (target == nullptr) return TComSettings::AssignTo(dest);
   target->FBits = FBits;
@@ -163,7 +163,7 @@ void TComBuffer::SetOutputSize(std::int32_t value) {
   }
 }
 
-void TComBuffer::AssignTo(fw::TPersistent& dest) const {
+void TComBuffer::AssignTo(cport::fw::TPersistent& dest) const {
   auto* target = dynamic_cast<TComBuffer*>(&dest);
   if (target == nullptr) return TComSettings::AssignTo(dest);
   target->FInputSize = FInputSize;

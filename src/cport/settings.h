@@ -23,7 +23,7 @@ bool StoreChanged(T& field, T value) {
 }
 
 // Base of the four: the back-reference to the owning port.
-class TComSettings : public fw::TPersistent {
+class TComSettings : public cport::fw::TPersistent {
  public:
   // The owning port; null for an object made on its own.
   TCustomComPort* ComPort() const { return FComPort; }
@@ -56,7 +56,7 @@ class TComTimeouts : public TComSettings {
   void SetWriteTotalConstant(std::int32_t value);
 
  protected:
-  void AssignTo(fw::TPersistent& dest) const override;
+  void AssignTo(cport::fw::TPersistent& dest) const override;
 
  private:
   // Has the owning port send the group this object belongs to.
@@ -103,7 +103,7 @@ class TComFlowControl : public TComSettings {
   void SetXoffChar(char16_t value);
 
  protected:
-  void AssignTo(fw::TPersistent& dest) const override;
+  void AssignTo(cport::fw::TPersistent& dest) const override;
 
  private:
   // Has the owning port send the group this object belongs to.
@@ -137,7 +137,7 @@ class TComParity : public TComSettings {
   void SetReplaceChar(char16_t value);
 
  protected:
-  void AssignTo(fw::TPersistent& dest) const override;
+  void AssignTo(cport::fw::TPersistent& dest) const override;
 
  private:
   // Has the owning port send the group this object belongs to.
@@ -162,7 +162,7 @@ class TComBuffer : public TComSettings {
   void SetOutputSize(std::int32_t value);
 
  protected:
-  void AssignTo(fw::TPersistent& dest) const override;
+  void AssignTo(cport::fw::TPersistent& dest) const override;
 
  private:
   // Has the owning port send the group this object belongs to.

@@ -65,11 +65,11 @@ enum TComEvent : std::uint8_t {
   evRLSD,
   evRx80Full
 };
-using TComEvents = fw::TSet<TComEvent, std::uint16_t>;
+using TComEvents = cport::fw::TSet<TComEvent, std::uint16_t>;
 inline constexpr TComEvents kAllComEvents = TComEvents::FromBits(0x03FF);
 
 enum TComSignal : std::uint8_t { csCTS, csDSR, csRing, csRLSD };
-using TComSignals = fw::TSet<TComSignal, std::uint8_t>;
+using TComSignals = cport::fw::TSet<TComSignal, std::uint8_t>;
 
 enum TComError : std::uint8_t {
   ceFrame,
@@ -81,7 +81,7 @@ enum TComError : std::uint8_t {
   ceRxOver,
   ceTxFull
 };
-using TComErrors = fw::TSet<TComError, std::uint8_t>;
+using TComErrors = cport::fw::TSet<TComError, std::uint8_t>;
 
 // The thread on which the port's notifications run.
 enum TSyncMethod : std::uint8_t { smThreadSync, smWindowSync, smNone };
@@ -95,7 +95,7 @@ enum TStoredProp : std::uint8_t {
   spParity,
   spOthers
 };
-using TStoredProps = fw::TSet<TStoredProp, std::uint8_t>;
+using TStoredProps = cport::fw::TSet<TStoredProp, std::uint8_t>;
 
 // Kind of the last operation issued with an async record.
 enum TOperationKind : std::uint8_t { okWrite, okRead };
@@ -124,14 +124,14 @@ enum TComStateFlag : std::uint8_t {
   fEof,
   fTxim
 };
-using TComStateFlags = fw::TSet<TComStateFlag, std::uint8_t>;
+using TComStateFlags = cport::fw::TSet<TComStateFlag, std::uint8_t>;
 
 // Notifications. The sender is always the port.
-using fw::TNotifyEvent;
-using TRxCharEvent = fw::TMethod<std::int32_t /*Count*/>;
+using cport::fw::TNotifyEvent;
+using TRxCharEvent = cport::fw::TMethod<std::int32_t /*Count*/>;
 using TRxBufEvent =
-    fw::TMethod<const std::uint8_t* /*Buffer*/, std::int32_t /*Count*/>;
-using TComErrorEvent = fw::TMethod<TComErrors /*Errors*/>;
-using TComSignalEvent = fw::TMethod<bool /*OnOff*/>;
+    cport::fw::TMethod<const std::uint8_t* /*Buffer*/, std::int32_t /*Count*/>;
+using TComErrorEvent = cport::fw::TMethod<TComErrors /*Errors*/>;
+using TComSignalEvent = cport::fw::TMethod<bool /*OnOff*/>;
 
 }  // namespace cport

@@ -7,7 +7,7 @@
 #include "framework/synchronize.h"
 #include "framework/text.h"
 
-namespace fw {
+namespace cport::fw {
 namespace {
 
 std::atomic<TApplication*> gApplication{nullptr};
@@ -75,4 +75,4 @@ void SetApplication(TApplication* application) {
   }
 }
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -15,7 +15,7 @@
 
 #include "framework/object.h"
 
-namespace fw {
+namespace cport::fw {
 
 class TApplication : public TObject {
  public:
@@ -85,4 +85,4 @@ class TApplication : public TObject {
 TApplication* Application();
 void SetApplication(TApplication* application);
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace fw {
+namespace cport::fw {
 
 TComponent::TComponent(TComponent* owner) : owner_(owner) {
   if (owner_ != nullptr) owner_->components_.push_back(this);
@@ -43,4 +43,4 @@ void TComponent::SetDesigning(bool designing) {
 
 void TComponent::Loaded() {}
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -8,7 +8,7 @@
 #include "framework/persistent.h"
 #include "framework/set.h"
 
-namespace fw {
+namespace cport::fw {
 
 enum class TComponentStateItem : unsigned { csLoading, csDesigning };
 inline constexpr TComponentStateItem csLoading = TComponentStateItem::csLoading;
@@ -54,4 +54,4 @@ class TComponent : public TPersistent {
   TComponentState state_;
 };
 
-}  // namespace fw
+}  // namespace cport::fw

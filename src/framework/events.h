@@ -8,7 +8,7 @@
 
 #include "framework/object.h"
 
-namespace fw {
+namespace cport::fw {
 
 template <class... Args>
 using TMethod = std::function<void(TObject* Sender, Args...)>;
@@ -24,4 +24,4 @@ void Fire(const Handler& handler, Args&&... args) {
   call(std::forward<Args>(args)...);
 }
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -2,7 +2,7 @@
 
 #include "framework/text.h"
 
-namespace fw {
+namespace cport::fw {
 
 Exception::Exception(std::u16string message) { SetMessage(std::move(message)); }
 
@@ -11,4 +11,4 @@ void Exception::SetMessage(std::u16string message) {
   message_ = std::move(message);
 }
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-namespace fw {
+namespace cport::fw {
 
 class Exception : public std::exception {
  public:
@@ -31,4 +31,4 @@ class EThread : public Exception {
   using Exception::Exception;
 };
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -10,7 +10,7 @@
 #include <windows.h>
 #endif
 
-namespace fw {
+namespace cport::fw {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
@@ -36,4 +36,4 @@ bool WaitUntil(const HANDLE* handles, DWORD count, DWORD wakeMask,
                SteadyTime deadline);
 #endif
 
-}  // namespace fw
+}  // namespace cport::fw

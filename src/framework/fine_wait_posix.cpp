@@ -8,7 +8,7 @@
 #include "framework/spin_wait.h"
 #include "framework/wake_lead.h"
 
-namespace fw {
+namespace cport::fw {
 namespace {
 
 using std::chrono::microseconds;
@@ -44,4 +44,4 @@ void SleepUntil(SteadyTime deadline) {
   sleep.Until(deadline);
 }
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -10,7 +10,7 @@
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
 
-namespace fw {
+namespace cport::fw {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -110,4 +110,4 @@ bool WaitUntil(const HANDLE* handles, DWORD count, DWORD wakeMask,
 
 void SleepUntil(SteadyTime deadline) { WaitUntil(nullptr, 0, 0, deadline); }
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -4,17 +4,19 @@
 #include "framework/os_error.h"
 #include "framework/text.h"
 
-namespace fw {
+namespace cport::fw {
 
 std::u16string ThreadErrorMessage(std::uint32_t code) {
   return u"Thread Error: " + SysErrorMessage(code) + u" (" + IntToStr(code) +
          u")";
 }
 
-comm::Handle CreateManualResetEvent() {
-  const comm::Handle event = comm::Api().CreateEventW(true, false);
-  if (event == 0) throw EThread(ThreadErrorMessage(comm::Api().GetLastError()));
+cport::comm::Handle CreateManualResetEvent() {
+  const cport::comm::Handle event =
+      cport::comm::Api().CreateEventW(true, false);
+  if (event == 0)
+    throw EThread(ThreadErrorMessage(cport::comm::Api().GetLastError()));
   return event;
 }
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -6,21 +6,21 @@
 
 #include "platform/comm_api.h"
 
-namespace fw {
+namespace cport::fw {
 
 // Closes its handle (through the comm API) when destroyed.
 class OwnedHandle {
  public:
-  explicit OwnedHandle(comm::Handle handle) : handle_(handle) {}
+  explicit OwnedHandle(cport::comm::Handle handle) : handle_(handle) {}
   ~OwnedHandle() {
-    if (handle_ != 0) comm::Api().CloseHandle(handle_);
+    if (handle_ != 0) cport::comm::Api().CloseHandle(handle_);
   }
   OwnedHandle(const OwnedHandle&) = delete;
   OwnedHandle& operator=(const OwnedHandle&) = delete;
-  comm::Handle Get() const { return handle_; }
+  cport::comm::Handle Get() const { return handle_; }
 
  private:
-  comm::Handle handle_;
+  cport::comm::Handle handle_;
 };
 
 // "Thread Error: <system text> (<code>)".
@@ -28,6 +28,6 @@ std::u16string ThreadErrorMessage(std::uint32_t code);
 
 // A manual-reset, non-signalled event; raises EThread with
 // ThreadErrorMessage when the system cannot make one.
-comm::Handle CreateManualResetEvent();
+cport::comm::Handle CreateManualResetEvent();
 
-}  // namespace fw
+}  // namespace cport::fw

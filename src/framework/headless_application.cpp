@@ -8,7 +8,7 @@
 #include "framework/synchronize.h"
 #include "platform/comm_api.h"
 
-namespace fw {
+namespace cport::fw {
 
 HeadlessApplication::HeadlessApplication() { SetApplication(this); }
 
@@ -40,7 +40,7 @@ void HeadlessApplication::ProcessMessages() {
 bool HeadlessApplication::HandleMessage() {
   if (Terminated()) return false;
   if (!ProcessPending()) {
-    WaitForWork(comm::kInfinite);
+    WaitForWork(cport::comm::kInfinite);
     ProcessPending();
   }
   return !Terminated();
@@ -49,7 +49,7 @@ bool HeadlessApplication::HandleMessage() {
 bool HeadlessApplication::WaitForWork(std::uint32_t milliseconds) {
   std::unique_lock lock(mutex_);
   auto work = [this] { return woken_ || !posted_.empty(); };
-  if (milliseconds == comm::kInfinite) {
+  if (milliseconds == cport::comm::kInfinite) {
     wake_.wait(lock, work);
     return true;
   }
@@ -95,4 +95,4 @@ bool HeadlessApplication::RunPosted() {
   return !taken.empty();
 }
 
-}  // namespace fw
+}  // namespace cport::fw

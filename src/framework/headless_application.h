@@ -11,7 +11,7 @@
 
 #include "framework/application.h"
 
-namespace fw {
+namespace cport::fw {
 
 class HeadlessApplication : public TApplication {
  public:
@@ -46,4 +46,4 @@ class HeadlessApplication : public TApplication {
   std::deque<std::function<void()>> posted_;
 };
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace fw {
+namespace cport::fw {
 
 class TObject {
  public:
@@ -12,4 +12,4 @@ class TObject {
   virtual std::u16string ClassName() const { return u"TObject"; }
 };
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -3,10 +3,10 @@
 #include "framework/text.h"
 #include "platform/comm_api.h"
 
-namespace fw {
+namespace cport::fw {
 
 std::u16string SysErrorMessage(std::uint32_t code) {
-  return comm::Api().FormatMessageW(code);
+  return cport::comm::Api().FormatMessageW(code);
 }
 
 std::u16string OSErrorDescription(std::uint32_t code) noexcept {
@@ -20,8 +20,8 @@ std::u16string OSErrorDescription(std::uint32_t code) noexcept {
 }
 
 void RaiseLastOSError() {
-  const std::uint32_t code = comm::Api().GetLastError();
+  const std::uint32_t code = cport::comm::Api().GetLastError();
   throw EOSError(OSErrorDescription(code), code);
 }
 
-}  // namespace fw
+}  // namespace cport::fw

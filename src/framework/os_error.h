@@ -6,7 +6,7 @@
 
 #include "framework/exception.h"
 
-namespace fw {
+namespace cport::fw {
 
 // An operating-system call failed; ErrorCode() is the system's number.
 class EOSError : public Exception {
@@ -30,4 +30,4 @@ std::u16string OSErrorDescription(std::uint32_t code) noexcept;
 // Raises EOSError with OSErrorDescription of the calling thread's last error.
 [[noreturn]] void RaiseLastOSError();
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -2,7 +2,7 @@
 
 #include "framework/exception.h"
 
-namespace fw {
+namespace cport::fw {
 namespace {
 
 [[noreturn]] void RaiseAssignError(const std::u16string& source,
@@ -23,4 +23,4 @@ void TPersistent::AssignTo(TPersistent& dest) const {
   RaiseAssignError(ClassName(), dest.ClassName());
 }
 
-}  // namespace fw
+}  // namespace cport::fw

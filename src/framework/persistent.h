@@ -5,7 +5,7 @@
 
 #include "framework/object.h"
 
-namespace fw {
+namespace cport::fw {
 
 class TPersistent : public TObject {
  public:
@@ -21,4 +21,4 @@ class TPersistent : public TObject {
   virtual void AssignTo(TPersistent& dest) const;
 };
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -15,20 +15,20 @@
 #include <windows.h>
 #endif
 
-namespace fw {
+namespace cport::fw {
 namespace {
 
 // Shared by the sender and the UI thread, so either may finish first.
 struct SentMessage {
   std::function<void()> handler;
-  comm::Handle done = 0;
+  cport::comm::Handle done = 0;
   std::atomic<bool> replied{false};
   std::exception_ptr error;  // set before the reply, read after it
 
   // Releases the sender once; whether this call did.
   bool Reply() {
     if (replied.exchange(true)) return false;
-    comm::Api().SetEvent(done);
+    cport::comm::Api().SetEvent(done);
     return true;
   }
 };
@@ -81,8 +81,8 @@ void DefaultPump() {
 
 }  // namespace
 
-comm::Handle SentMessagesWaitingEvent() {
-  static const comm::Handle event = CreateManualResetEvent();
+cport::comm::Handle SentMessagesWaitingEvent() {
+  static const cport::comm::Handle event = CreateManualResetEvent();
   return event;
 }
 
@@ -108,10 +108,10 @@ void SendMessageToMainThread(std::function<void()> handler) {
     SentState& state = State();
     std::lock_guard guard(state.lock);
     state.queue.push_back(message);
-    comm::Api().SetEvent(SentMessagesWaitingEvent());
+    cport::comm::Api().SetEvent(SentMessagesWaitingEvent());
   }
   WakeMainThread();
-  comm::Api().WaitForSingleObject(done.Get(), comm::kInfinite);
+  cport::comm::Api().WaitForSingleObject(done.Get(), cport::comm::kInfinite);
   if (message->error) std::rethrow_exception(message->error);
 }
 
@@ -133,7 +133,7 @@ bool ProcessSentMessages() {
         state.queue.pop_front();
       }
       if (state.queue.empty())
-        comm::Api().ResetEvent(SentMessagesWaitingEvent());
+        cport::comm::Api().ResetEvent(SentMessagesWaitingEvent());
     }
     if (!message) return handled;
     HandleSentMessage(message);
@@ -161,4 +161,4 @@ void PumpSentMessages() {
   }
 }
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -9,7 +9,7 @@
 
 #include "platform/comm_api.h"
 
-namespace fw {
+namespace cport::fw {
 
 // Runs `handler` on the UI thread and returns once it has replied. On the UI
 // thread it runs at once. An exception that escapes the handler goes to the
@@ -30,7 +30,7 @@ bool InSendMessage();
 bool ProcessSentMessages();
 
 // The manual-reset event that is set while sent messages are pending.
-comm::Handle SentMessagesWaitingEvent();
+cport::comm::Handle SentMessagesWaitingEvent();
 
 // Lets the toolkit handle messages sent to the UI thread through its own
 // window system while the UI thread waits for a thread to end (on Windows
@@ -39,4 +39,4 @@ comm::Handle SentMessagesWaitingEvent();
 void SetSentMessagePump(std::function<void()> pump);
 void PumpSentMessages();
 
-}  // namespace fw
+}  // namespace cport::fw

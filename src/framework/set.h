@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <type_traits>
 
-namespace fw {
+namespace cport::fw {
 
 template <class E, class Bits>
 class TSet {
@@ -44,4 +44,4 @@ class TSet {
   Bits bits_ = 0;
 };
 
-}  // namespace fw
+}  // namespace cport::fw

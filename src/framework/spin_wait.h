@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-namespace fw {
+namespace cport::fw {
 
 inline void SpinUntil(std::chrono::steady_clock::time_point instant) {
   while (std::chrono::steady_clock::now() < instant) {
@@ -14,4 +14,4 @@ inline void SpinUntil(std::chrono::steady_clock::time_point instant) {
   }
 }
 
-}  // namespace fw
+}  // namespace cport::fw

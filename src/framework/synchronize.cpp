@@ -9,13 +9,13 @@
 #include "framework/exception.h"
 #include "framework/handle.h"
 
-namespace fw {
+namespace cport::fw {
 namespace {
 
 struct SyncRequest {
   std::function<void()> call;
   std::exception_ptr error;
-  comm::Handle done = 0;
+  cport::comm::Handle done = 0;
 };
 
 struct SyncState {
@@ -48,8 +48,8 @@ std::thread::id MainThreadId() { return State().mainThread.load(); }
 
 bool IsMainThread() { return MainThreadId() == std::this_thread::get_id(); }
 
-comm::Handle CallsWaitingEvent() {
-  static const comm::Handle event = CreateManualResetEvent();
+cport::comm::Handle CallsWaitingEvent() {
+  static const cport::comm::Handle event = CreateManualResetEvent();
   return event;
 }
 
@@ -63,7 +63,7 @@ void Synchronize(std::function<void()> call) {
   // Each thread has one event for the end of its calls: it waits for one
   // call at a time.
   thread_local const OwnedHandle tDone(CreateManualResetEvent());
-  comm::Api().ResetEvent(tDone.Get());
+  cport::comm::Api().ResetEvent(tDone.Get());
   SyncRequest request{std::move(call), nullptr, tDone.Get()};
   bool first = false;
   {
@@ -80,8 +80,8 @@ void Synchronize(std::function<void()> call) {
   // with the queue empty, so for a call queued behind others it has been set
   // by the first of them (or is about to be) and stays set until the UI
   // thread takes them all.
-  if (first) comm::Api().SetEvent(CallsWaitingEvent());
-  comm::Api().WaitForSingleObject(request.done, comm::kInfinite);
+  if (first) cport::comm::Api().SetEvent(CallsWaitingEvent());
+  cport::comm::Api().WaitForSingleObject(request.done, cport::comm::kInfinite);
   if (request.error) std::rethrow_exception(request.error);
 }
 
@@ -96,7 +96,7 @@ bool CheckSynchronize() {
     state.taken.insert(state.taken.end(), state.queue.begin(),
                        state.queue.end());
     state.queue.clear();
-    if (state.taken.empty()) comm::Api().ResetEvent(CallsWaitingEvent());
+    if (state.taken.empty()) cport::comm::Api().ResetEvent(CallsWaitingEvent());
   }
   bool ran = false;
   while (!state.taken.empty()) {
@@ -106,7 +106,7 @@ bool CheckSynchronize() {
       // Reset under the lock: a call queued meanwhile sets it again.
       std::lock_guard guard(state.lock);
       if (state.taken.empty() && state.queue.empty())
-        comm::Api().ResetEvent(CallsWaitingEvent());
+        cport::comm::Api().ResetEvent(CallsWaitingEvent());
     }
     ran = true;
     try {
@@ -115,7 +115,7 @@ bool CheckSynchronize() {
       request->error = std::current_exception();
     }
     // The request lives on the waiting thread's stack: not touched after.
-    comm::Api().SetEvent(request->done);
+    cport::comm::Api().SetEvent(request->done);
   }
   return ran;
 }
@@ -132,4 +132,4 @@ void WakeMainThread() {
   if (state.wake) state.wake();
 }
 
-}  // namespace fw
+}  // namespace cport::fw

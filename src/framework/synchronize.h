@@ -9,7 +9,7 @@
 
 #include "platform/comm_api.h"
 
-namespace fw {
+namespace cport::fw {
 
 // Makes the calling thread the UI thread if none has been chosen yet
 // (application construction calls it; tests may too).
@@ -32,7 +32,7 @@ bool CheckSynchronize();
 
 // The manual-reset event that is set while calls are queued or taken and not
 // yet run (the UI thread waits on it together with a thread handle).
-comm::Handle CallsWaitingEvent();
+cport::comm::Handle CallsWaitingEvent();
 
 // The application's wake-up, called (under the queue lock) after a call or a
 // sent message has been queued; an empty function clears it.
@@ -40,4 +40,4 @@ void SetWakeMainThread(std::function<void()> wake);
 // Calls the wake-up hook when one is set.
 void WakeMainThread();
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -10,7 +10,7 @@
 #include <optional>
 #endif
 
-namespace fw {
+namespace cport::fw {
 namespace {
 
 constexpr char16_t kReplacement = u'\uFFFD';
@@ -318,4 +318,4 @@ std::u16string MultiByteToWide(std::uint32_t codePage, std::string_view bytes) {
 
 #endif
 
-}  // namespace fw
+}  // namespace cport::fw

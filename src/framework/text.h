@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace fw {
+namespace cport::fw {
 
 // The system ANSI code page. On POSIX it is ISO-8859-1, single-byte and
 // binary-safe: every byte maps to one character and back; characters above
@@ -30,4 +30,4 @@ std::u16string FromUtf8(std::string_view text);
 // The decimal text of `value` ("-24").
 std::u16string IntToStr(std::int64_t value);
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -13,7 +13,7 @@
 #include <windows.h>
 #endif
 
-namespace fw {
+namespace cport::fw {
 namespace {
 
 // The thread object whose body runs on this thread.
@@ -35,7 +35,7 @@ FreedThreads& Freed() {
 
 #ifdef _WIN32
 
-void WaitOnUiThread(comm::Handle thread) {
+void WaitOnUiThread(cport::comm::Handle thread) {
   const HANDLE handles[] = {
       reinterpret_cast<HANDLE>(thread),
       reinterpret_cast<HANDLE>(CallsWaitingEvent()),
@@ -68,20 +68,20 @@ void WaitOnUiThread(comm::Handle thread) {
 
 #else
 
-void WaitOnUiThread(comm::Handle thread) {
-  const comm::Handle handles[] = {thread, CallsWaitingEvent(),
-                                  SentMessagesWaitingEvent()};
+void WaitOnUiThread(cport::comm::Handle thread) {
+  const cport::comm::Handle handles[] = {thread, CallsWaitingEvent(),
+                                         SentMessagesWaitingEvent()};
   for (;;) {
-    const std::uint32_t result =
-        comm::Api().WaitForMultipleObjects(3, handles, false, kPumpInterval);
+    const std::uint32_t result = cport::comm::Api().WaitForMultipleObjects(
+        3, handles, false, kPumpInterval);
     switch (result) {
-      case comm::kWaitObject0 + 1:
+      case cport::comm::kWaitObject0 + 1:
         CheckSynchronize();
         break;
-      case comm::kWaitObject0 + 2:
+      case cport::comm::kWaitObject0 + 2:
         PumpSentMessages();
         break;
-      case comm::kWaitTimeout:
+      case cport::comm::kWaitTimeout:
         break;
       default:
         return;  // the thread ended, or the wait failed
@@ -93,16 +93,16 @@ void WaitOnUiThread(comm::Handle thread) {
 
 }  // namespace
 
-void WaitForThreadHandle(comm::Handle thread) {
+void WaitForThreadHandle(cport::comm::Handle thread) {
   if (IsMainThread()) {
     WaitOnUiThread(thread);
   } else {
-    comm::Api().WaitForSingleObject(thread, comm::kInfinite);
+    cport::comm::Api().WaitForSingleObject(thread, cport::comm::kInfinite);
   }
 }
 
 TThread::TThread(bool createSuspended) : createSuspended_(createSuspended) {
-  comm::CommApi& api = comm::Api();
+  cport::comm::CommApi& api = cport::comm::Api();
   std::uint32_t error = 0;
   try {
     handle_ = api.CreateThread([this] { return Body(); }, true);
@@ -125,7 +125,7 @@ TThread::~TThread() {
   if (!started_) {
     // Never started: the body ends at once without running Execute.
     skipExecute_ = true;
-    comm::Api().ResumeThread(handle_);
+    cport::comm::Api().ResumeThread(handle_);
     started_ = true;
   } else if (!finished_) {
     Terminate();
@@ -133,7 +133,7 @@ TThread::~TThread() {
   // Always waited for, so the body is done with this object before it goes;
   // destroyed by its own body (FreeOnTerminate), it is done already.
   if (!IsCurrentThread()) WaitForThreadHandle(handle_);
-  comm::Api().CloseHandle(handle_);
+  cport::comm::Api().CloseHandle(handle_);
 }
 
 void TThread::FreeOnTerminate(std::unique_ptr<TThread> thread) {
@@ -168,8 +168,8 @@ void TThread::AfterConstruction() {
 void TThread::Start() {
   if (started_)
     throw EThread(u"Cannot call Start on a running or finished thread");
-  if (comm::Api().ResumeThread(handle_) == 0xFFFFFFFFu)
-    throw EThread(ThreadErrorMessage(comm::Api().GetLastError()));
+  if (cport::comm::Api().ResumeThread(handle_) == 0xFFFFFFFFu)
+    throw EThread(ThreadErrorMessage(cport::comm::Api().GetLastError()));
   started_ = true;
 }
 
@@ -179,14 +179,14 @@ std::uint32_t TThread::WaitFor() {
     throw EThread(u"Cannot wait for a thread that has not been started");
   WaitForThreadHandle(handle_);
   std::uint32_t code = 0;
-  if (!comm::Api().GetExitCodeThread(handle_, &code))
-    throw EThread(ThreadErrorMessage(comm::Api().GetLastError()));
+  if (!cport::comm::Api().GetExitCodeThread(handle_, &code))
+    throw EThread(ThreadErrorMessage(cport::comm::Api().GetLastError()));
   return code;
 }
 
 void TThread::SetPriority(int priority) {
-  if (!comm::Api().SetThreadPriority(handle_, priority))
-    throw EThread(ThreadErrorMessage(comm::Api().GetLastError()));
+  if (!cport::comm::Api().SetThreadPriority(handle_, priority))
+    throw EThread(ThreadErrorMessage(cport::comm::Api().GetLastError()));
 }
 
 std::exception_ptr TThread::FatalException() const {
@@ -210,4 +210,4 @@ std::uint32_t TThread::Body() {
   return code;
 }
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -15,7 +15,7 @@
 #include "framework/synchronize.h"
 #include "platform/comm_api.h"
 
-namespace fw {
+namespace cport::fw {
 
 class TThread : public TObject {
  public:
@@ -44,7 +44,7 @@ class TThread : public TObject {
   // Waits until the thread has ended and returns its exit code. On the UI
   // thread the wait keeps running queued calls and sent messages.
   std::uint32_t WaitFor();
-  comm::Handle Handle() const { return handle_; }
+  cport::comm::Handle Handle() const { return handle_; }
   bool Finished() const { return finished_; }
   // Raises EThread "Thread Error: <system text> (<code>)" on failure.
   void SetPriority(int priority);
@@ -61,9 +61,9 @@ class TThread : public TObject {
   // True on the thread whose body this object runs.
   bool IsCurrentThread() const;
 
-  // Runs `call` on the UI thread (see fw::Synchronize).
+  // Runs `call` on the UI thread (see cport::fw::Synchronize).
   static void Synchronize(std::function<void()> call) {
-    fw::Synchronize(std::move(call));
+    cport::fw::Synchronize(std::move(call));
   }
 
  protected:
@@ -76,7 +76,7 @@ class TThread : public TObject {
   // the two destroys the object.
   void HandOver();
 
-  comm::Handle handle_ = 0;
+  cport::comm::Handle handle_ = 0;
   bool createSuspended_;
   bool started_ = false;
   std::atomic<bool> skipExecute_{false};
@@ -98,11 +98,11 @@ std::unique_ptr<T> MakeThread(Args&&... args) {
 // Waits for `thread` (a thread handle) to end as TThread::WaitFor does: on
 // the UI thread running queued calls and sent messages meanwhile, elsewhere
 // a plain wait without a time limit.
-void WaitForThreadHandle(comm::Handle thread);
+void WaitForThreadHandle(cport::comm::Handle thread);
 
 // Waits up to `milliseconds` until every thread given to
 // TThread::FreeOnTerminate has ended and been destroyed; whether all have.
 // It runs no queued calls meanwhile.
 bool WaitForFreedThreads(std::uint32_t milliseconds);
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <chrono>
 
-namespace fw {
+namespace cport::fw {
 
 class TWakeLead {
  public:
@@ -35,4 +35,4 @@ class TWakeLead {
   Clock::duration most_;
 };
 
-}  // namespace fw
+}  // namespace cport::fw

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-namespace comm {
+namespace cport::comm {
 namespace {
 std::atomic<CommApi*> gOverride{nullptr};
 }  // namespace
@@ -19,4 +19,4 @@ ScopedApi::~ScopedApi() {
   gOverride.store(previous_, std::memory_order_release);
 }
 
-}  // namespace comm
+}  // namespace cport::comm

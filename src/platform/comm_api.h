@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-namespace comm {
+namespace cport::comm {
 
 using Handle = std::uintptr_t;
 
@@ -291,4 +291,4 @@ class ScopedApi {
 // The platform's own backend (Win32 pass-through or the POSIX emulation).
 CommApi& PlatformApi();
 
-}  // namespace comm
+}  // namespace cport::comm

@@ -5,7 +5,7 @@
 
 #include "platform/comm_api.h"
 
-namespace comm {
+namespace cport::comm {
 
 class NativeSync : public CommApi {
  public:
@@ -32,4 +32,4 @@ class NativeSync : public CommApi {
   std::u16string FormatMessageW(std::uint32_t code) override;
 };
 
-}  // namespace comm
+}  // namespace cport::comm

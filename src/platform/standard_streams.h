@@ -5,10 +5,10 @@
 // before it opens anything.
 #pragma once
 
-namespace comm {
+namespace cport::comm {
 
 // Opens the null device on each of descriptors 0, 1 and 2 that is closed.
 // False when one could not be opened: the program must not go on.
 bool KeepStandardStreamsOpen();
 
-}  // namespace comm
+}  // namespace cport::comm

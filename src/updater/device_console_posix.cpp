@@ -19,7 +19,7 @@ namespace {
 // The parameters as separate arguments: the tool runs without a shell, so
 // the pattern reaches it as written.
 std::vector<std::string> SplitArguments(const std::u16string& parameters) {
-  std::istringstream words(fw::ToUtf8(parameters));
+  std::istringstream words(cport::fw::ToUtf8(parameters));
   std::vector<std::string> arguments;
   for (std::string word; words >> word;) arguments.push_back(word);
   return arguments;

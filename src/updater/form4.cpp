@@ -9,7 +9,7 @@
 namespace dov {
 
 TForm4::TForm4(TControls controls, TPlatform platform)
-    : fw::TComponent(nullptr),
+    : cport::fw::TComponent(nullptr),
       ComPort1(new cport::TComPort(this)),
       controls_(controls),
       update_(*ComPort1, {platform.Ticks, platform.Idle, platform.Tool,
@@ -24,33 +24,33 @@ TForm4::TForm4(TControls controls, TPlatform platform)
 // The device's line, with received bytes going to ComPort1RxChar.
 void TForm4::ConfigureComPort1() {
   ConfigureDevicePort(*ComPort1);
-  ComPort1->SetOnRxChar([this](fw::TObject* sender, std::int32_t count) {
+  ComPort1->SetOnRxChar([this](cport::fw::TObject* sender, std::int32_t count) {
     ComPort1RxChar(sender, count);
   });
 }
 
-void TForm4::FormShow(fw::TObject*) {
+void TForm4::FormShow(cport::fw::TObject*) {
   update_.PortNumber = 3;
   controls_.UpDown1.SetPosition(3);
 }
 
-void TForm4::UpDown1Changing(fw::TObject*, bool&) {
+void TForm4::UpDown1Changing(cport::fw::TObject*, bool&) {
   const int value = controls_.UpDown1.Position();
   update_.PortNumber = static_cast<std::uint8_t>(value);
-  controls_.Label1.SetText(u"COM " + fw::IntToStr(value));
+  controls_.Label1.SetText(u"COM " + cport::fw::IntToStr(value));
 }
 
-void TForm4::ComPort1RxChar(fw::TObject*, std::int32_t Count) {
+void TForm4::ComPort1RxChar(cport::fw::TObject*, std::int32_t Count) {
   DropReceived(*ComPort1, Count, update_.Trace());
 }
 
-void TForm4::Button8Click(fw::TObject*) { update_.Run(); }
+void TForm4::Button8Click(cport::fw::TObject*) { update_.Run(); }
 
 void TForm4::Dispatch(const std::function<void()>& handler) {
   try {
     handler();
   } catch (...) {
-    fw::TApplication* application = fw::Application();
+    cport::fw::TApplication* application = cport::fw::Application();
     if (!application) throw;
     application->HandleException(std::current_exception());
   }

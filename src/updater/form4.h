@@ -16,7 +16,7 @@ class TComPort;
 
 namespace dov {
 
-class TForm4 : public fw::TComponent {
+class TForm4 : public cport::fw::TComponent {
  public:
   struct TControls {
     TProgressBarControl& ProgressBar1;
@@ -43,13 +43,13 @@ class TForm4 : public fw::TComponent {
   // Owned by the form (destroyed with it, which closes the port).
   cport::TComPort* const ComPort1;
 
-  void FormShow(fw::TObject* Sender);
+  void FormShow(cport::fw::TObject* Sender);
   // Takes the up-down's new position as the port number and shows it.
-  void UpDown1Changing(fw::TObject* Sender, bool& AllowChange);
+  void UpDown1Changing(cport::fw::TObject* Sender, bool& AllowChange);
   // Reads and drops what the device sent.
-  void ComPort1RxChar(fw::TObject* Sender, std::int32_t Count);
+  void ComPort1RxChar(cport::fw::TObject* Sender, std::int32_t Count);
   // The update procedure; a press while an update runs is ignored.
-  void Button8Click(fw::TObject* Sender);
+  void Button8Click(cport::fw::TObject* Sender);
 
   // Runs a handler as the UI thread dispatches a message: an exception that
   // escapes it goes to the application's exception display. A close that

@@ -5,8 +5,9 @@
 namespace dov {
 
 EShortWrite::EShortWrite(std::int32_t written, std::int32_t requested)
-    : fw::Exception(u"Write to the device cut short: " + fw::IntToStr(written) +
-                    u" of " + fw::IntToStr(requested) + u" bytes sent"),
+    : cport::fw::Exception(u"Write to the device cut short: " +
+                           cport::fw::IntToStr(written) + u" of " +
+                           cport::fw::IntToStr(requested) + u" bytes sent"),
       written_(written),
       requested_(requested) {}
 

@@ -10,7 +10,7 @@ namespace dov {
 // A write that transferred fewer bytes than asked (the driver's write
 // timeout ran out): the device holds an incomplete program, so the update
 // stops here. The message says how many of how many bytes went out.
-class EShortWrite : public fw::Exception {
+class EShortWrite : public cport::fw::Exception {
  public:
   EShortWrite(std::int32_t written, std::int32_t requested);
 

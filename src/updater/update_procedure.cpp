@@ -33,7 +33,7 @@ void TUpdateProcedure::Steps() {
   PumpDelay(50);
   StartTool(kEnableDevice);
   PumpDelay(100);
-  port_.SetPort(u"COM" + fw::IntToStr(PortNumber));
+  port_.SetPort(u"COM" + cport::fw::IntToStr(PortNumber));
   Note("update: opening the port");
   port_.Open();
   if (seams_.Trace != nullptr) seams_.Trace->PortOpened(port_);
@@ -95,7 +95,7 @@ void TUpdateProcedure::CheckWritten(std::int32_t written,
 void TUpdateProcedure::StartTool(const std::u16string& parameters) {
   seams_.Tool.Start(parameters);
   if (seams_.Trace != nullptr) {
-    seams_.Trace->Note("device console: " + fw::ToUtf8(parameters));
+    seams_.Trace->Note("device console: " + cport::fw::ToUtf8(parameters));
   }
 }
 

@@ -94,7 +94,7 @@ void TUpdateTrace::PortOpened(const cport::TCustomComPort& port) {
   const bool noFlow = !flow.OutCTSFlow() && !flow.OutDSRFlow() &&
                       !flow.XonXoffOut() && !flow.XonXoffIn();
   Note(Format("port open: %s, %d baud, %d data bits, %s, %s stop bits, %s",
-              fw::ToUtf8(port.Port()).c_str(),
+              cport::fw::ToUtf8(port.Port()).c_str(),
               static_cast<int>(
                   cport::BaudRateValue(port.BaudRate(), port.CustomBaudRate())),
               static_cast<int>(port.DataBits()) + 5,
@@ -107,13 +107,14 @@ void TUpdateTrace::PortOpened(const cport::TCustomComPort& port) {
 
 void TUpdateTrace::Error(std::exception_ptr error) {
   std::string text =
-      "error: " + fw::ToUtf8(fw::TApplication::ExceptionMessage(error));
+      "error: " +
+      cport::fw::ToUtf8(cport::fw::TApplication::ExceptionMessage(error));
   try {
     std::rethrow_exception(error);
   } catch (const cport::EComPort& port) {
     if (port.WinCode() > 0) {
-      const std::string system = fw::ToUtf8(
-          fw::SysErrorMessage(static_cast<std::uint32_t>(port.WinCode())));
+      const std::string system = cport::fw::ToUtf8(cport::fw::SysErrorMessage(
+          static_cast<std::uint32_t>(port.WinCode())));
       if (!system.empty()) text += " \u2014 " + system;
     }
   } catch (...) {

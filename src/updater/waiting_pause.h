@@ -33,7 +33,7 @@ class TSteadyTickCounter : public TTickCounter {
 
 class TWaitingIdle : public TPauseIdle {
  public:
-  TWaitingIdle(fw::TApplication& application, TSteadyTickCounter& ticks)
+  TWaitingIdle(cport::fw::TApplication& application, TSteadyTickCounter& ticks)
       : application_(application), ticks_(ticks) {}
   // Sleeps until the counter has advanced by `remaining` since its last
   // reading or until there is something to handle, and handles what is
@@ -41,7 +41,7 @@ class TWaitingIdle : public TPauseIdle {
   void Idle(std::uint32_t remaining) override;
 
  private:
-  fw::TApplication& application_;
+  cport::fw::TApplication& application_;
   TSteadyTickCounter& ticks_;
 };
 

@@ -51,7 +51,7 @@ TEST_F(Win32ApplicationTest, QueuedCallsRunWhileAnErrorBoxIsUp) {
   std::thread worker([&] {
     if (!WaitForBox(milliseconds(30000))) return;
     // Runs on the UI thread, which is inside the box's own loop; closes it.
-    fw::Synchronize([&] {
+    cport::fw::Synchronize([&] {
       ran = true;
       if (HWND box = FindBox()) {
         ranInsideBox = true;
@@ -83,7 +83,7 @@ TEST_F(Win32ApplicationTest, QueuedCallsRunWhileAnErrorBoxIsUp) {
 
 TEST_F(Win32ApplicationTest, HandleMessageDoesNotSleepAfterRunningACall) {
   std::atomic<bool> ran{false};
-  std::thread worker([&] { fw::Synchronize([&] { ran = true; }); });
+  std::thread worker([&] { cport::fw::Synchronize([&] { ran = true; }); });
   // The call is queued and its wake-up posted; take the wake-up away, as a
   // foreign loop may, so that only the loop's own pass can find the call.
   const auto until = steady_clock::now() + std::chrono::seconds(30);

@@ -19,12 +19,12 @@ class ReportingPort : public TComPort {
 // Every code's message, alone and with a system number; the handler's kind
 // and message for each code.
 TEST(EComPortMessage, EveryCodeHasItsTextAndTheSystemNumberFollows) {
-  comm::FakeComm fake;
-  comm::ScopedApi scope(fake);
+  cport::comm::FakeComm fake;
+  cport::comm::ScopedApi scope(fake);
   ReportingPort port(nullptr);
   TComExceptions kind{};
   std::u16string message;
-  port.SetOnException([&](fw::TObject*, TComExceptions k,
+  port.SetOnException([&](cport::fw::TObject*, TComExceptions k,
                           const std::u16string& m, std::int64_t,
                           const std::u16string&) {
     kind = k;
@@ -41,7 +41,7 @@ TEST(EComPortMessage, EveryCodeHasItsTextAndTheSystemNumberFollows) {
     EXPECT_EQ(EComPort(code, 0).Code(), code);
     port.RaisePortError(static_cast<std::uint16_t>(code), 0);
     EXPECT_EQ(static_cast<int>(kind), code - 1);
-    EXPECT_EQ(fw::ToUtf8(message), text);
+    EXPECT_EQ(cport::fw::ToUtf8(message), text);
   }
   EXPECT_EQ(PortErrorMessage(0), u"");
   EXPECT_EQ(PortErrorMessage(25), u"");
@@ -71,7 +71,7 @@ struct Reported {
 class HandledPortTest : public PortTest {
  protected:
   HandledPortTest() {
-    port.SetOnException([this](fw::TObject* sender, TComExceptions kind,
+    port.SetOnException([this](cport::fw::TObject* sender, TComExceptions kind,
                                const std::u16string& message,
                                std::int64_t winError,
                                const std::u16string& winMessage) {
@@ -95,7 +95,7 @@ TEST_F(HandledPortTest, HandlerGetsTheErrorAndTheOperationGoesOn) {
   EXPECT_EQ(r.winError, 2);
   EXPECT_EQ(r.winMessage.substr(0, 23), u"System Error.  Code: 2.");
   EXPECT_EQ(r.winMessage.substr(23, 2), u"\r\n");
-  EXPECT_EQ(r.winMessage.substr(25), comm::Api().FormatMessageW(2));
+  EXPECT_EQ(r.winMessage.substr(25), cport::comm::Api().FormatMessageW(2));
   // Open went on: marked open with an invalid handle, each step reporting.
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(reports[1].kind, CE_SetupComFailed);
@@ -137,7 +137,8 @@ TEST_F(PortTest, LinkRegistrationErrors) {
 
 TEST_F(PortTest, LinkWithRxBufTakesOverTheReceivedData) {
   TComLink link;
-  link.SetOnRxBuf([](fw::TObject*, const std::uint8_t*, std::int32_t) {});
+  link.SetOnRxBuf(
+      [](cport::fw::TObject*, const std::uint8_t*, std::int32_t) {});
   TComLink late;
   port.RegisterLink(&late);
   port.RegisterLink(&link);
@@ -157,7 +158,8 @@ TEST_F(PortTest, LinkWithRxBufTakesOverTheReceivedData) {
 
 TEST_F(HandledPortTest, TriggersOnRxCharIsStoredAfterTheHandledError) {
   TComLink link;
-  link.SetOnRxBuf([](fw::TObject*, const std::uint8_t*, std::int32_t) {});
+  link.SetOnRxBuf(
+      [](cport::fw::TObject*, const std::uint8_t*, std::int32_t) {});
   port.RegisterLink(&link);
   port.SetTriggersOnRxChar(false);
   ASSERT_EQ(reports.size(), 1u);
@@ -168,10 +170,10 @@ TEST_F(HandledPortTest, TriggersOnRxCharIsStoredAfterTheHandledError) {
 
 TEST_F(PortTest, LinksAreToldInRegistrationOrderSkippingUnassigned) {
   TComLink first, silent, last;
-  first.SetOnConn([&](fw::TObject*, bool on) {
+  first.SetOnConn([&](cport::fw::TObject*, bool on) {
     log.push_back(on ? "first on" : "first off");
   });
-  last.SetOnConn([&](fw::TObject*, bool on) {
+  last.SetOnConn([&](cport::fw::TObject*, bool on) {
     log.push_back(on ? "last on" : "last off");
   });
   port.RegisterLink(&first);

@@ -26,9 +26,9 @@ inline bool PumpUntil(const std::function<bool()>& done,
   const auto deadline = std::chrono::steady_clock::now() + bound;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 5);
-    fw::CheckSynchronize();
-    fw::PumpSentMessages();
+    cport::comm::Api().WaitForSingleObject(cport::fw::CallsWaitingEvent(), 5);
+    cport::fw::CheckSynchronize();
+    cport::fw::PumpSentMessages();
   }
   return true;
 }
@@ -43,7 +43,7 @@ using testsupport::Watchdog;
 class EventTest : public PortTest {
  protected:
   EventTest() {
-    fw::InitMainThread();
+    cport::fw::InitMainThread();
     port.SetEvents(kAllComEvents);
   }
   ~EventTest() override { port.Close(); }
@@ -65,45 +65,48 @@ class EventTest : public PortTest {
 
   // Logs every port notification by the name of its event.
   void LogAllEvents() {
-    port.SetOnError([this](fw::TObject*, TComErrors) { Log("error"); });
-    port.SetOnRxChar([this](fw::TObject*, std::int32_t count) {
+    port.SetOnError([this](cport::fw::TObject*, TComErrors) { Log("error"); });
+    port.SetOnRxChar([this](cport::fw::TObject*, std::int32_t count) {
       std::u16string drop;
       port.ReadStr(drop, count);
       Log("rxchar " + std::to_string(count));
     });
-    port.SetOnTxEmpty([this](fw::TObject*) { Log("txempty"); });
-    port.SetOnBreak([this](fw::TObject*) { Log("break"); });
-    port.SetOnRing([this](fw::TObject*) { Log("ring"); });
-    port.SetOnCTSChange(
-        [this](fw::TObject*, bool on) { Log("cts " + std::to_string(on)); });
-    port.SetOnDSRChange(
-        [this](fw::TObject*, bool on) { Log("dsr " + std::to_string(on)); });
-    port.SetOnRxFlag([this](fw::TObject*) { Log("rxflag"); });
-    port.SetOnRLSDChange(
-        [this](fw::TObject*, bool on) { Log("rlsd " + std::to_string(on)); });
-    port.SetOnRx80Full([this](fw::TObject*) { Log("rx80full"); });
+    port.SetOnTxEmpty([this](cport::fw::TObject*) { Log("txempty"); });
+    port.SetOnBreak([this](cport::fw::TObject*) { Log("break"); });
+    port.SetOnRing([this](cport::fw::TObject*) { Log("ring"); });
+    port.SetOnCTSChange([this](cport::fw::TObject*, bool on) {
+      Log("cts " + std::to_string(on));
+    });
+    port.SetOnDSRChange([this](cport::fw::TObject*, bool on) {
+      Log("dsr " + std::to_string(on));
+    });
+    port.SetOnRxFlag([this](cport::fw::TObject*) { Log("rxflag"); });
+    port.SetOnRLSDChange([this](cport::fw::TObject*, bool on) {
+      Log("rlsd " + std::to_string(on));
+    });
+    port.SetOnRx80Full([this](cport::fw::TObject*) { Log("rx80full"); });
   }
 
   void SetDeviceState() {
     fake.Receive("ab");
-    fake.SetLineErrors(comm::kCeFrame);
-    fake.SetModemStatus(comm::kMsCtsOn | comm::kMsRlsdOn);
+    fake.SetLineErrors(cport::comm::kCeFrame);
+    fake.SetModemStatus(cport::comm::kMsCtsOn | cport::comm::kMsRlsdOn);
   }
 
   // True while a marshalled call waits for the UI thread.
   static bool CallQueued() {
-    return comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0) ==
-           comm::kWaitObject0;
+    return cport::comm::Api().WaitForSingleObject(
+               cport::fw::CallsWaitingEvent(), 0) == cport::comm::kWaitObject0;
   }
 
   // The close steps made on device handle `h` (from the first abort of
   // pending transfers on: PurgeComm, SetCommMask, CloseHandle) and every call
   // made on it after it was closed, as "Name arg". A delivery that runs
   // meanwhile may read the device; that is left out.
-  std::vector<std::string> CallsFromClose(comm::Handle h) const {
+  std::vector<std::string> CallsFromClose(cport::comm::Handle h) const {
     std::vector<std::string> calls;
     bool closed = false;
-    for (const comm::FakeCall& call : fake.Calls()) {
+    for (const cport::comm::FakeCall& call : fake.Calls()) {
       if (call.handle != h) continue;
       std::string entry = call.name;
       for (std::uint64_t arg : call.args) entry += " " + std::to_string(arg);

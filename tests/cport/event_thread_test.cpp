@@ -18,7 +18,7 @@ using ::testing::ElementsAreArray;
 
 TEST_F(EventTest, ReceivedCharactersReachOnRxCharOnTheUiThread) {
   std::thread::id handledOn;
-  port.SetOnRxChar([&](fw::TObject* sender, std::int32_t count) {
+  port.SetOnRxChar([&](cport::fw::TObject* sender, std::int32_t count) {
     EXPECT_EQ(sender, &port);
     handledOn = std::this_thread::get_id();
     std::u16string text;
@@ -64,13 +64,14 @@ TEST_F(EventTest, OneReportIsHandledInTheFixedOrder) {
 
 TEST_F(EventTest, AnEmptyQueueGivesNoReceivedCharacterNotification) {
   TComLink link;
-  link.SetOnRx(
-      [&](fw::TObject*, bool on) { Log("link rx " + std::to_string(on)); });
+  link.SetOnRx([&](cport::fw::TObject*, bool on) {
+    Log("link rx " + std::to_string(on));
+  });
   port.RegisterLink(&link);
   LogAllEvents();
   port.Open();
   ClearLog();
-  fake.RaiseEvents(comm::kEvRxChar | comm::kEvRing);
+  fake.RaiseEvents(cport::comm::kEvRxChar | cport::comm::kEvRing);
   ASSERT_TRUE(PumpUntil([&] { return LogSize() >= 1; }));
   EXPECT_THAT(Logged(), ElementsAre("ring"));
   port.UnRegisterLink(&link);
@@ -78,7 +79,7 @@ TEST_F(EventTest, AnEmptyQueueGivesNoReceivedCharacterNotification) {
 
 TEST_F(EventTest, BytesLeftQueuedAreCountedAgainAtTheNextReport) {
   std::vector<std::int32_t> counts;
-  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
+  port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t count) {
     counts.push_back(count);  // reads nothing
   });
   port.Open();
@@ -106,12 +107,12 @@ TEST_F(EventTest, WithoutEventsNoThreadRunsAndTheMaskIsNeverSet) {
 
 TEST_F(EventTest, CloseRunsADeliveryAlreadyQueuedWhileStillConnected) {
   bool connectedInHandler = false;
-  port.SetOnRxChar([&](fw::TObject*, std::int32_t) {
+  port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t) {
     connectedInHandler = port.Connected();
     Log("rxchar");
   });
-  port.SetOnBeforeClose([&](fw::TObject*) { Log("before close"); });
-  port.SetOnAfterClose([&](fw::TObject*) { Log("after close"); });
+  port.SetOnBeforeClose([&](cport::fw::TObject*) { Log("before close"); });
+  port.SetOnAfterClose([&](cport::fw::TObject*) { Log("after close"); });
   port.Open();
   fake.Receive("xyz");
   ASSERT_TRUE(WaitUntil(CallQueued));
@@ -175,21 +176,23 @@ TEST_P(SelfEndTest, AHandlerThatEndsItsPortReturnsWithThePortClosed) {
     Log("returned");
     acted = true;
   };
-  link.SetOnConn(
-      [&](fw::TObject*, bool on) { Log("link conn " + std::to_string(on)); });
-  link.SetOnRx([&, fromLink = fromLink](fw::TObject*, bool on) {
+  link.SetOnConn([&](cport::fw::TObject*, bool on) {
+    Log("link conn " + std::to_string(on));
+  });
+  link.SetOnRx([&, fromLink = fromLink](cport::fw::TObject*, bool on) {
     if (on && fromLink) act();
   });
   own->RegisterLink(&link);
-  own->SetOnAfterClose([&](fw::TObject*) { Log("after close"); });
-  own->SetOnRxChar([&, fromLink = fromLink](fw::TObject*, std::int32_t count) {
-    std::u16string text;
-    own->ReadStr(text, count);
-    Log(std::string(text.begin(), text.end()));
-    if (!fromLink) act();
-  });
+  own->SetOnAfterClose([&](cport::fw::TObject*) { Log("after close"); });
+  own->SetOnRxChar(
+      [&, fromLink = fromLink](cport::fw::TObject*, std::int32_t count) {
+        std::u16string text;
+        own->ReadStr(text, count);
+        Log(std::string(text.begin(), text.end()));
+        if (!fromLink) act();
+      });
   own->Open();
-  const comm::Handle first = own->Handle();
+  const cport::comm::Handle first = own->Handle();
   ClearLog();
 
   fake.Receive("bye");
@@ -201,7 +204,7 @@ TEST_P(SelfEndTest, AHandlerThatEndsItsPortReturnsWithThePortClosed) {
   PumpFor(20ms);
   EXPECT_THAT(Logged(), ElementsAreArray(expected));
   if (destroy) {
-    EXPECT_TRUE(fw::WaitForFreedThreads(10000));
+    EXPECT_TRUE(cport::fw::WaitForFreedThreads(10000));
     EXPECT_THAT(CallsFromClose(first), ElementsAreArray(kCloseCalls));
     return;
   }
@@ -210,7 +213,7 @@ TEST_P(SelfEndTest, AHandlerThatEndsItsPortReturnsWithThePortClosed) {
     EXPECT_NE(own->Handle(), first);
   } else {
     EXPECT_FALSE(own->Connected());
-    EXPECT_EQ(own->Handle(), comm::kInvalidHandle);
+    EXPECT_EQ(own->Handle(), cport::comm::kInvalidHandle);
     own->Open();
   }
 
@@ -250,17 +253,18 @@ TEST_F(EventTest, ClosingFromAHandlerDropsTheRestOfTheReport) {
     ClearLog();
     port.SetSyncMethod(mode);
     std::atomic<bool> closed{false};
-    port.SetOnError([&](fw::TObject*, TComErrors) {
+    port.SetOnError([&](cport::fw::TObject*, TComErrors) {
       port.Close();
       closed = true;
     });
-    port.SetOnRing([&](fw::TObject*) { Log("ring"); });
-    port.SetOnRx80Full([&](fw::TObject*) { Log("rx80full"); });
+    port.SetOnRing([&](cport::fw::TObject*) { Log("ring"); });
+    port.SetOnRx80Full([&](cport::fw::TObject*) { Log("rx80full"); });
     port.Open();
     ClearLog();
     ASSERT_TRUE(WaitUntil([&] { return fake.WaitPending(); }));
-    fake.SetLineErrors(comm::kCeFrame);
-    fake.RaiseEvents(comm::kEvErr | comm::kEvRing | comm::kEvRx80Full);
+    fake.SetLineErrors(cport::comm::kCeFrame);
+    fake.RaiseEvents(cport::comm::kEvErr | cport::comm::kEvRing |
+                     cport::comm::kEvRx80Full);
     ASSERT_TRUE(PumpUntil([&] { return closed.load(); }));
     PumpFor(20ms);
     EXPECT_TRUE(Logged().empty());
@@ -280,22 +284,22 @@ TEST_F(EventTest, CloseFromAHandlerThatRunsInsideCloseLeavesItToThatClose) {
     SCOPED_TRACE(static_cast<int>(mode));
     const bool byHandler = mode == smWindowSync;
     port.SetSyncMethod(mode);
-    port.SetOnBreak([&](fw::TObject*) { port.Close(); });
-    port.SetOnRing([&](fw::TObject*) {
+    port.SetOnBreak([&](cport::fw::TObject*) { port.Close(); });
+    port.SetOnRing([&](cport::fw::TObject*) {
       Log("ring");
       port.Close();
     });
-    port.SetOnBeforeClose([&](fw::TObject*) { Log("before close"); });
-    port.SetOnAfterClose([&](fw::TObject*) { Log("after close"); });
+    port.SetOnBeforeClose([&](cport::fw::TObject*) { Log("before close"); });
+    port.SetOnAfterClose([&](cport::fw::TObject*) { Log("after close"); });
     port.Open();
-    const comm::Handle first = port.Handle();
+    const cport::comm::Handle first = port.Handle();
     ClearLog();
     if (byHandler) {
-      fake.RaiseEvents(comm::kEvBreak | comm::kEvRing);
+      fake.RaiseEvents(cport::comm::kEvBreak | cport::comm::kEvRing);
       ASSERT_TRUE(PumpUntil([&] { return LogSize() == 3; }));
     } else {
       PumpFor(5ms);  // clears a signal left from earlier
-      fake.RaiseEvents(comm::kEvRing);
+      fake.RaiseEvents(cport::comm::kEvRing);
       ASSERT_TRUE(WaitUntil(CallQueued));
       port.Close();
     }
@@ -324,22 +328,23 @@ TEST_F(EventTest, ThePortReadsTheBufferForOnRxBufReaders) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::uint8_t* portBuffer = nullptr;
-    port.SetOnRxBuf(
-        [&](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
-          portBuffer = buffer;
-          Log("port " + std::string(buffer, buffer + count));
-        });
-    port.SetOnRxChar([&](fw::TObject*, std::int32_t) { Log("rxchar"); });
+    port.SetOnRxBuf([&](cport::fw::TObject*, const std::uint8_t* buffer,
+                        std::int32_t count) {
+      portBuffer = buffer;
+      Log("port " + std::string(buffer, buffer + count));
+    });
+    port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t) { Log("rxchar"); });
     // The port's own read tells the links the queue is empty (OnRx false).
     TComLink link;
-    link.SetOnRx(
-        [&](fw::TObject*, bool on) { Log("link rx " + std::to_string(on)); });
+    link.SetOnRx([&](cport::fw::TObject*, bool on) {
+      Log("link rx " + std::to_string(on));
+    });
     if (c.linkReadsBuffers)
-      link.SetOnRxBuf(
-          [&](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
-            Log("link " + std::string(buffer, buffer + count) +
-                (buffer == portBuffer ? " same" : " other"));
-          });
+      link.SetOnRxBuf([&](cport::fw::TObject*, const std::uint8_t* buffer,
+                          std::int32_t count) {
+        Log("link " + std::string(buffer, buffer + count) +
+            (buffer == portBuffer ? " same" : " other"));
+      });
     port.SetTriggersOnRxChar(c.triggers);
     port.RegisterLink(&link);
     EXPECT_FALSE(port.TriggersOnRxChar());
@@ -359,7 +364,8 @@ TEST_F(EventTest, ThePortReadsTheBufferForOnRxBufReaders) {
 
 TEST_F(EventTest, ALinkWithOnRxBufLocksTriggersOnRxChar) {
   TComLink link;
-  link.SetOnRxBuf([](fw::TObject*, const std::uint8_t*, std::int32_t) {});
+  link.SetOnRxBuf(
+      [](cport::fw::TObject*, const std::uint8_t*, std::int32_t) {});
   port.RegisterLink(&link);
   EXPECT_FALSE(port.TriggersOnRxChar());
   EComPort e = Raised([&] { port.SetTriggersOnRxChar(true); });
@@ -382,22 +388,22 @@ TEST_F(EventTest, OnRxBufGetsOnlyTheBytesActuallyRead) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.takenFirst);
     TComLink link;
-    link.SetOnRx([&](fw::TObject*, bool on) {
+    link.SetOnRx([&](cport::fw::TObject*, bool on) {
       std::uint8_t taken[8];
       if (on) port.Read(taken, c.takenFirst);
     });
     port.RegisterLink(&link);
     port.SetTriggersOnRxChar(false);
-    port.SetOnRxBuf(
-        [&](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
-          Log("port " + std::string(buffer, buffer + count));
-        });
-    port.SetOnRxChar([&](fw::TObject*, std::int32_t) { Log("rxchar"); });
-    port.SetOnRing([&](fw::TObject*) { Log("ring"); });
+    port.SetOnRxBuf([&](cport::fw::TObject*, const std::uint8_t* buffer,
+                        std::int32_t count) {
+      Log("port " + std::string(buffer, buffer + count));
+    });
+    port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t) { Log("rxchar"); });
+    port.SetOnRing([&](cport::fw::TObject*) { Log("ring"); });
     port.Open();
     ClearLog();
     fake.Receive("abcde");
-    fake.RaiseEvents(comm::kEvRing);  // marks the end of the handling
+    fake.RaiseEvents(cport::comm::kEvRing);  // marks the end of the handling
     ASSERT_TRUE(PumpUntil([&] {
       const auto logged = Logged();
       return !logged.empty() && logged.back() == "ring";
@@ -411,7 +417,7 @@ TEST_F(EventTest, OnRxBufGetsOnlyTheBytesActuallyRead) {
 }
 
 TEST_F(EventTest, AnExceptionFromOnRxCharEndsNotificationsUntilReopened) {
-  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
+  port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t count) {
     Log("rxchar " + std::to_string(count));
     throw std::runtime_error("handler failed");
   });
@@ -427,7 +433,7 @@ TEST_F(EventTest, AnExceptionFromOnRxCharEndsNotificationsUntilReopened) {
   EXPECT_NO_THROW(port.Close());
   EXPECT_FALSE(port.Connected());
 
-  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
+  port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t count) {
     Log("rxchar " + std::to_string(count));
     std::uint8_t drop[8];
     port.Read(drop, count);
@@ -441,7 +447,7 @@ TEST_F(EventTest, AnExceptionFromOnRxCharEndsNotificationsUntilReopened) {
 // A wait the driver refuses at once leaves the thread blocked, not spinning
 // on its wait event, and Close still ends it.
 TEST_F(EventTest, ARefusedWaitNeitherSpinsNorBlocksClose) {
-  fake.FailAlways("WaitCommEvent", comm::kErrorGenFailure);
+  fake.FailAlways("WaitCommEvent", cport::comm::kErrorGenFailure);
   port.Open();
   ASSERT_TRUE(WaitUntil([&] { return !fake.Calls("WaitCommEvent").empty(); }));
   std::this_thread::sleep_for(50ms);
@@ -456,15 +462,15 @@ TEST_F(EventTest, WithoutSynchronisationTheEventThreadHandlesTheReport) {
   port.SetSyncMethod(smNone);
   std::atomic<int> onUiThread{0};
   auto handler = [&](const char* name) {
-    return [&, name](fw::TObject*) {
-      onUiThread += fw::IsMainThread() ? 1 : 0;
+    return [&, name](cport::fw::TObject*) {
+      onUiThread += cport::fw::IsMainThread() ? 1 : 0;
       Log(name);
     };
   };
   port.SetOnRing(handler("ring"));
   port.SetOnRx80Full(handler("rx80full"));
   port.Open();
-  fake.RaiseEvents(comm::kEvRx80Full | comm::kEvRing);
+  fake.RaiseEvents(cport::comm::kEvRx80Full | cport::comm::kEvRing);
   ASSERT_TRUE(WaitUntil([&] { return LogSize() == 2; }));
   EXPECT_THAT(Logged(), ElementsAre("ring", "rx80full"));
   EXPECT_EQ(onUiThread, 0);
@@ -478,8 +484,8 @@ TEST_F(EventTest, WindowModeHandlesOneMessagePerEventInOrder) {
   port.SetSyncMethod(smWindowSync);
   LogAllEvents();
   std::atomic<bool> onUiThread{false};
-  port.SetOnRx80Full([&](fw::TObject*) {
-    onUiThread = fw::IsMainThread();
+  port.SetOnRx80Full([&](cport::fw::TObject*) {
+    onUiThread = cport::fw::IsMainThread();
     Log("rx80full");
   });
   port.Open();
@@ -501,7 +507,7 @@ TEST_F(EventTest, WindowModeHandlesOneMessagePerEventInOrder) {
 // smWindowSync: an exception from a handler goes to the application's
 // display and the thread carries on.
 TEST_F(EventTest, WindowModeShowsHandlerErrorsAndCarriesOn) {
-  fw::HeadlessApplication app;
+  cport::fw::HeadlessApplication app;
   app.SetTitle(u"Test");
   std::vector<std::u16string> shown;
   app.SetShowException(
@@ -509,14 +515,14 @@ TEST_F(EventTest, WindowModeShowsHandlerErrorsAndCarriesOn) {
         shown.push_back(message);
       });
   port.SetSyncMethod(smWindowSync);
-  port.SetOnRing([&](fw::TObject*) { throw EComPort(11); });
-  port.SetOnRxChar([&](fw::TObject*, std::int32_t count) {
+  port.SetOnRing([&](cport::fw::TObject*) { throw EComPort(11); });
+  port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t count) {
     Log("rxchar " + std::to_string(count));
     std::u16string drop;
     port.ReadStr(drop, count);
   });
   port.Open();
-  fake.RaiseEvents(comm::kEvRing);
+  fake.RaiseEvents(cport::comm::kEvRing);
   ASSERT_TRUE(PumpUntil([&] { return !shown.empty(); }));
   EXPECT_EQ(shown[0], u"GetCommModemStatus function failed.");
   fake.Receive("abc");
@@ -537,7 +543,7 @@ TEST_F(EventTest, LinksAreToldByTheRegistrationAsItChanges) {
   };
   auto signal = [](void (TComLink::*set)(TComSignalEvent)) {
     return [set](TComLink& link, Handler h) {
-      (link.*set)([h](fw::TObject*, bool) { h(); });
+      (link.*set)([h](cport::fw::TObject*, bool) { h(); });
     };
   };
   const std::vector<Occasion> occasions = {
@@ -546,13 +552,13 @@ TEST_F(EventTest, LinksAreToldByTheRegistrationAsItChanges) {
        [this] { port.WriteStr(u"x"); }},
       {"OnRingAtARing",
        [](TComLink& link, Handler h) {
-         link.SetOnRing([h](fw::TObject*) { h(); });
+         link.SetOnRing([h](cport::fw::TObject*) { h(); });
        },
-       [this] { fake.RaiseEvents(comm::kEvRing); }},
+       [this] { fake.RaiseEvents(cport::comm::kEvRing); }},
       {"OnRxBufAtReceivedData",
        [](TComLink& link, Handler h) {
-         link.SetOnRxBuf(
-             [h](fw::TObject*, const std::uint8_t*, std::int32_t) { h(); });
+         link.SetOnRxBuf([h](cport::fw::TObject*, const std::uint8_t*,
+                             std::int32_t) { h(); });
        },
        [this] { fake.Receive("data"); }},
   };
@@ -598,9 +604,9 @@ class OtherPortTest : public EventTest,
                       public ::testing::WithParamInterface<OtherPortCase> {
  protected:
   OtherPortTest() {
-    fw::SetWakeMainThread([this] { ++wakes; });
+    cport::fw::SetWakeMainThread([this] { ++wakes; });
   }
-  ~OtherPortTest() override { fw::SetWakeMainThread(nullptr); }
+  ~OtherPortTest() override { cport::fw::SetWakeMainThread(nullptr); }
 
   // Makes port `name` on COMn that logs its rings.
   std::unique_ptr<TComPort> MakePort(const std::string& name, const char* com,
@@ -609,9 +615,9 @@ class OtherPortTest : public EventTest,
     made->SetPort(std::u16string(com, com + std::strlen(com)));
     made->SetEvents(kAllComEvents);
     made->SetSyncMethod(mode);
-    made->SetOnRing([this, name](fw::TObject*) { Log(name + " ring"); });
+    made->SetOnRing([this, name](cport::fw::TObject*) { Log(name + " ring"); });
     made->SetOnAfterClose(
-        [this, name](fw::TObject*) { Log(name + " closed"); });
+        [this, name](cport::fw::TObject*) { Log(name + " closed"); });
     return made;
   }
 
@@ -631,7 +637,7 @@ TEST_P(OtherPortTest, AHandlerEndsAnotherPortWhoseReportIsWaiting) {
   std::unique_ptr<TComPort> a = MakePort("A", "COM1", c.modeA);
   std::unique_ptr<TComPort> b = MakePort("B", "COM2", c.modeB);
   std::atomic<bool> returned{false};
-  a->SetOnRing([&](fw::TObject*) {
+  a->SetOnRing([&](cport::fw::TObject*) {
     Log("A ring");
     if (c.destroy) {
       b.reset();
@@ -643,13 +649,13 @@ TEST_P(OtherPortTest, AHandlerEndsAnotherPortWhoseReportIsWaiting) {
   a->Open();
   b->Open();
   // A's report first, then B's: both wait for the UI thread at once.
-  fake.RaiseEvents(comm::kEvRing, a->Handle());
+  fake.RaiseEvents(cport::comm::kEvRing, a->Handle());
   ASSERT_TRUE(WaitUntil([&] { return wakes >= 1; }));
-  fake.RaiseEvents(comm::kEvRing, b->Handle());
+  fake.RaiseEvents(cport::comm::kEvRing, b->Handle());
   ASSERT_TRUE(WaitUntil([&] { return wakes >= 2; }));
   ASSERT_TRUE(PumpUntil([&] { return returned.load(); }));
   EXPECT_THAT(Logged(), ElementsAre("A ring", "B ring", "B closed"));
-  EXPECT_TRUE(fw::WaitForFreedThreads(10000));
+  EXPECT_TRUE(cport::fw::WaitForFreedThreads(10000));
   a->Close();
 }
 
@@ -671,13 +677,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The thread's priority comes from EventThreadPriority; a refusal leaves
 // Open with the port connected and without a thread, and Close still works.
-class PriorityFake : public comm::FakeComm {
+class PriorityFake : public cport::comm::FakeComm {
  public:
-  bool SetThreadPriority(comm::Handle thread, int priority) override {
+  bool SetThreadPriority(cport::comm::Handle thread, int priority) override {
     priorities.push_back(priority);
     (void)thread;  // the real priority needs rights the test may lack
     if (!refuse) return true;
-    SetLastError(comm::kErrorAccessDenied);
+    SetLastError(cport::comm::kErrorAccessDenied);
     return false;
   }
   std::vector<int> priorities;
@@ -685,9 +691,9 @@ class PriorityFake : public comm::FakeComm {
 };
 
 TEST(EventThreadPriority, IsSetFromThePropertyAndARefusalIsReported) {
-  fw::InitMainThread();
+  cport::fw::InitMainThread();
   PriorityFake fake;
-  comm::ScopedApi scope(fake);
+  cport::comm::ScopedApi scope(fake);
   TComPort port(nullptr);
   port.SetEventThreadPriority(tpHighest);
   port.Open();
@@ -698,11 +704,12 @@ TEST(EventThreadPriority, IsSetFromThePropertyAndARefusalIsReported) {
   try {
     port.Open();
     ADD_FAILURE() << "no error";
-  } catch (const fw::EThread& e) {
+  } catch (const cport::fw::EThread& e) {
     const std::string text = e.what();
     EXPECT_EQ(text.rfind("Thread Error: ", 0), 0u) << text;
-    EXPECT_NE(text.find(" (" + std::to_string(comm::kErrorAccessDenied) + ")"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find(" (" + std::to_string(cport::comm::kErrorAccessDenied) + ")"),
+        std::string::npos)
         << text;
   }
   EXPECT_THAT(fake.priorities, ElementsAre(2, -15));

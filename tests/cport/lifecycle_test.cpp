@@ -15,7 +15,7 @@ class NotifiedPortTest : public PortTest {
  protected:
   // A handler that logs `what`, followed by " on" or " off" for a state.
   auto Note(std::string what) {
-    return [this, what](fw::TObject* sender, auto... state) {
+    return [this, what](cport::fw::TObject* sender, auto... state) {
       EXPECT_EQ(sender, &port);
       std::string entry = what;
       ((entry += state ? " on" : " off"), ...);
@@ -52,7 +52,7 @@ class NotifiedPortTest : public PortTest {
 };
 
 TEST_F(NotifiedPortTest, OpenOpensTheDeviceAppliesSettingsAndNotifies) {
-  fake.SetModemStatus(comm::kMsCtsOn);
+  fake.SetModemStatus(cport::comm::kMsCtsOn);
   port.SetPort(u"COM3");
   port.Open();
 
@@ -66,7 +66,7 @@ TEST_F(NotifiedPortTest, OpenOpensTheDeviceAppliesSettingsAndNotifies) {
                           "GetCommModemStatus", "GetCommModemStatus"));
   EXPECT_THAT(fake.Calls("SetupComm")[0].args, ElementsAre(1024u, 1024u));
   EXPECT_EQ(fake.Timeouts(),
-            (comm::CommTimeouts{0xFFFFFFFFu, 0, 0, 100, 1000}));
+            (cport::comm::CommTimeouts{0xFFFFFFFFu, 0, 0, 100, 1000}));
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(port.Handle(), fake.LastHandle());
   EXPECT_THAT(log, ElementsAre("BeforeOpen", "a.Conn on", "b.Conn on",
@@ -77,14 +77,14 @@ TEST_F(NotifiedPortTest, OpenOpensTheDeviceAppliesSettingsAndNotifies) {
 
 TEST_F(NotifiedPortTest, CloseNotifiesAbortsAndClosesTheHandle) {
   OpenPort();
-  const comm::Handle h = port.Handle();
+  const cport::comm::Handle h = port.Handle();
   log.clear();
   port.Close();
   EXPECT_THAT(fake.CallNames(), ElementsAre("PurgeComm", "CloseHandle"));
   EXPECT_THAT(fake.Calls("PurgeComm")[0].args, ElementsAre(0x3u));
   EXPECT_FALSE(fake.IsOpen(h));
   EXPECT_FALSE(port.Connected());
-  EXPECT_EQ(port.Handle(), comm::kInvalidHandle);
+  EXPECT_EQ(port.Handle(), cport::comm::kInvalidHandle);
   EXPECT_THAT(log, ElementsAre("a.CTS off", "b.CTS off", "a.DSR off",
                                "b.DSR off", "a.RLSD off", "b.RLSD off",
                                "CTS off", "DSR off", "RLSD off", "BeforeClose",
@@ -104,8 +104,9 @@ TEST_F(NotifiedPortTest, DestroyingAnOpenPortRunsTheWholeCloseSequence) {
   {
     TComPort owned(nullptr);
     owned.SetEvents({});
-    owned.SetOnBeforeClose([&](fw::TObject*) { log.push_back("before"); });
-    owned.SetOnAfterClose([&](fw::TObject*) { log.push_back("after"); });
+    owned.SetOnBeforeClose(
+        [&](cport::fw::TObject*) { log.push_back("before"); });
+    owned.SetOnAfterClose([&](cport::fw::TObject*) { log.push_back("after"); });
     owned.Open();
     fake.ClearCalls();
   }
@@ -125,12 +126,12 @@ class OpenFailureTest : public NotifiedPortTest,
 
 TEST_P(OpenFailureTest, LeavesThePortClosed) {
   const OpenFailure& f = GetParam();
-  fake.FailNext(f.call, comm::kErrorGenFailure);
+  fake.FailNext(f.call, cport::comm::kErrorGenFailure);
   const EComPort e = Raised([&] { port.Open(); });
   EXPECT_EQ(e.Code(), f.code);
-  EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorGenFailure));
+  EXPECT_EQ(e.WinCode(), static_cast<int>(cport::comm::kErrorGenFailure));
   EXPECT_FALSE(port.Connected());
-  EXPECT_EQ(port.Handle(), comm::kInvalidHandle);
+  EXPECT_EQ(port.Handle(), cport::comm::kInvalidHandle);
   EXPECT_THAT(log, ElementsAre("BeforeOpen"));
   if (f.handleWasOpened) {
     EXPECT_FALSE(fake.IsOpen(fake.LastHandle()));
@@ -146,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.call); });
 
 TEST_F(NotifiedPortTest, ModemStatusFailureAfterOpenLeavesThePortOpen) {
-  fake.FailNext("GetCommModemStatus", comm::kErrorGenFailure);
+  fake.FailNext("GetCommModemStatus", cport::comm::kErrorGenFailure);
   const EComPort e = Raised([&] { port.Open(); });
   EXPECT_EQ(e.Code(), 11);
   EXPECT_TRUE(port.Connected());
@@ -173,7 +174,7 @@ TEST_F(PortTest, MissingAndBusyPortsFailToOpen) {
   port.SetPort(u"COM4");
   e = Raised([&] { port.Open(); });
   EXPECT_EQ(e.Code(), 1);
-  EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorAccessDenied));
+  EXPECT_EQ(e.WinCode(), static_cast<int>(cport::comm::kErrorAccessDenied));
 }
 
 TEST_F(NotifiedPortTest, PortWrittenWhileOpenClosesAndReopens) {
@@ -230,7 +231,7 @@ TEST_F(PortTest, DesignModeNeitherOpensNorCloses) {
 }
 
 TEST_F(PortTest, LoadedOpensAStoredConnectionAndShowsItsFailure) {
-  fw::HeadlessApplication app;
+  cport::fw::HeadlessApplication app;
   std::vector<std::u16string> shown;
   app.SetShowException(
       [&](const std::u16string& message, const std::u16string&) {
@@ -260,13 +261,13 @@ TEST_F(PortTest, LoadedOpensAStoredConnectionAndShowsItsFailure) {
 // A device gone away: the abort fails, yet the port is not left half-open.
 TEST_F(NotifiedPortTest, FailedAbortStillClosesThePortThenReports) {
   OpenPort();
-  const comm::Handle h = port.Handle();
+  const cport::comm::Handle h = port.Handle();
   log.clear();
-  fake.FailAlways("PurgeComm", comm::kErrorGenFailure);
+  fake.FailAlways("PurgeComm", cport::comm::kErrorGenFailure);
   const EComPort e = Raised([&] { port.Close(); });
   EXPECT_EQ(e.Code(), 5);
   EXPECT_EQ(Text(e), "PurgeComm function failed (Error: " +
-                         std::to_string(comm::kErrorGenFailure) + ")");
+                         std::to_string(cport::comm::kErrorGenFailure) + ")");
   EXPECT_FALSE(port.Connected());
   EXPECT_FALSE(fake.IsOpen(h));
   EXPECT_EQ(log.back(), "AfterClose");
@@ -278,8 +279,8 @@ TEST_F(NotifiedPortTest, FailedAbortStillClosesThePortThenReports) {
 
 TEST_F(PortTest, FailedCloseHandleIsNotReportedAndKeepsTheHandle) {
   OpenPort();
-  const comm::Handle h = port.Handle();
-  fake.FailNext("CloseHandle", comm::kErrorGenFailure);
+  const cport::comm::Handle h = port.Handle();
+  fake.FailNext("CloseHandle", cport::comm::kErrorGenFailure);
   port.Close();
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(port.Handle(), h);

@@ -13,7 +13,7 @@ using ::testing::ElementsAre;
 TEST(EventMask, TranslatesBothWays) {
   EXPECT_EQ(EventsToMask(kAllComEvents), 0x05FFu);
   EXPECT_EQ(MaskToEvents(0x05FF), kAllComEvents);
-  EXPECT_EQ(MaskToEvents(comm::kEvPErr), TComEvents{});
+  EXPECT_EQ(MaskToEvents(cport::comm::kEvPErr), TComEvents{});
   EXPECT_EQ(EventsToMask({evTxEmpty, evRLSD}), 0x0024u);
   EXPECT_EQ(MaskToEvents(0xFFFFFFFF), kAllComEvents);
   for (int i = 0; i < 10; ++i) {
@@ -65,8 +65,10 @@ TEST_F(PortTest, TransmitCharSendsTheLowByte) {
 TEST_F(PortTest, StatusQueriesReadTheDriver) {
   OpenPort();
   fake.Receive("12345");
-  fake.SetComStat(comm::kComStatCtsHold | comm::kComStatTxim | 0x100, 7);
-  fake.SetModemStatus(comm::kMsCtsOn | comm::kMsRingOn | comm::kMsRlsdOn);
+  fake.SetComStat(
+      cport::comm::kComStatCtsHold | cport::comm::kComStatTxim | 0x100, 7);
+  fake.SetModemStatus(cport::comm::kMsCtsOn | cport::comm::kMsRingOn |
+                      cport::comm::kMsRlsdOn);
   EXPECT_EQ(port.InputCount(), 5);
   EXPECT_EQ(port.OutputCount(), 7);
   EXPECT_EQ(port.StateFlags(), (TComStateFlags{fCtlHold, fTxim}));
@@ -75,9 +77,9 @@ TEST_F(PortTest, StatusQueriesReadTheDriver) {
 
 TEST_F(PortTest, LastErrorsReportsParityOnlyWhileChecking) {
   OpenPort();
-  fake.SetLineErrors(comm::kCeRxParity);
+  fake.SetLineErrors(cport::comm::kCeRxParity);
   EXPECT_EQ(port.LastErrors(), TComErrors{});
-  fake.SetLineErrors(comm::kCeFrame);
+  fake.SetLineErrors(cport::comm::kCeFrame);
   EXPECT_EQ(port.LastErrors(), TComErrors{ceFrame});
   EXPECT_EQ(port.LastErrors(), TComErrors{});  // reading cleared them
 
@@ -111,17 +113,18 @@ TEST_F(PortTest, DirectCallsReportTheirFailures) {
   for (const Case& c : cases) {
     EComPort e = Raised(c.run);
     EXPECT_EQ(e.Code(), c.code) << c.call << " closed";
-    EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorInvalidHandle));
+    EXPECT_EQ(e.WinCode(), static_cast<int>(cport::comm::kErrorInvalidHandle));
   }
   OpenPort();
   for (const Case& c : cases) {
-    fake.FailNext(c.call, comm::kErrorGenFailure);
+    fake.FailNext(c.call, cport::comm::kErrorGenFailure);
     EComPort e = Raised(c.run);
     EXPECT_EQ(e.Code(), c.code) << c.call;
-    EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorGenFailure));
+    EXPECT_EQ(e.WinCode(), static_cast<int>(cport::comm::kErrorGenFailure));
     EXPECT_EQ(Text(e),
               std::string(kErrorTexts[static_cast<std::size_t>(c.code)]) +
-                  " (Error: " + std::to_string(comm::kErrorGenFailure) + ")");
+                  " (Error: " + std::to_string(cport::comm::kErrorGenFailure) +
+                  ")");
   }
 }
 
@@ -129,7 +132,7 @@ TEST_F(PortTest, WaitForEventReturnsTheEventsThatOccurred) {
   OpenPort();
   std::thread device([&] {
     ASSERT_TRUE(WaitUntil([&] { return fake.WaitPending(); }));
-    fake.RaiseEvents(comm::kEvRing | comm::kEvCts);
+    fake.RaiseEvents(cport::comm::kEvRing | cport::comm::kEvCts);
   });
   TComEvents events{evRing, evBreak};
   port.WaitForEvent(events, 0, 10000);
@@ -148,7 +151,7 @@ TEST_F(PortTest, WaitForEventEndsEmptyOnTimeoutAndOnStop) {
   EXPECT_EQ(events, TComEvents{});
   EXPECT_FALSE(fake.WaitPending());
 
-  const comm::Handle stop = fake.CreateEventW(true, true);
+  const cport::comm::Handle stop = fake.CreateEventW(true, true);
   events = {evRxChar};
   port.WaitForEvent(events, stop, -1);
   EXPECT_EQ(events, TComEvents{});
@@ -157,11 +160,11 @@ TEST_F(PortTest, WaitForEventEndsEmptyOnTimeoutAndOnStop) {
 
 TEST_F(PortTest, WaitForEventReportsAFailedWait) {
   OpenPort();
-  fake.FailNext("WaitCommEvent", comm::kErrorGenFailure);
+  fake.FailNext("WaitCommEvent", cport::comm::kErrorGenFailure);
   TComEvents events{evRxChar};
   const EComPort e = Raised([&] { port.WaitForEvent(events, 0, 10); });
   EXPECT_EQ(e.Code(), 21);
-  EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorGenFailure));
+  EXPECT_EQ(e.WinCode(), static_cast<int>(cport::comm::kErrorGenFailure));
 }
 
 }  // namespace

@@ -38,8 +38,8 @@ class PortTest : public ::testing::Test {
 
   // Declared before the port: its handlers may still write on destruction.
   std::vector<std::string> log;
-  comm::FakeComm fake;
-  comm::ScopedApi scope{fake};
+  cport::comm::FakeComm fake;
+  cport::comm::ScopedApi scope{fake};
   TComPort port{nullptr};
 };
 
@@ -55,6 +55,6 @@ bool WaitUntil(Pred done) {
   return true;
 }
 
-inline std::string Text(const fw::Exception& e) { return e.what(); }
+inline std::string Text(const cport::fw::Exception& e) { return e.what(); }
 
 }  // namespace cport::testing

@@ -30,8 +30,8 @@ class PortOnPty : public ::testing::Test {
     return 0;
   }
 
-  comm::test::PtyPair pty;
-  comm::test::TempPrefix prefix;
+  cport::comm::test::PtyPair pty;
+  cport::comm::test::TempPrefix prefix;
   TComPort port{nullptr};
   std::string message;
 };
@@ -53,7 +53,7 @@ TEST_F(PortOnPty, TransferEndedByCloseIsReportedAborted) {
   port.WriteAsync(flood.data(), static_cast<std::int32_t>(flood.size()), async);
   port.Close();
   EXPECT_EQ(Raised([&] { port.WaitForAsync(async); }),
-            static_cast<int>(comm::kErrorOperationAborted))
+            static_cast<int>(cport::comm::kErrorOperationAborted))
       << message;
   EXPECT_EQ(message.rfind("WriteFile function failed", 0), 0u) << message;
   ReleaseAsync(async);

@@ -25,7 +25,7 @@ TEST_F(PortTest, NewPortHasTheDefaultsAndMakesNoDeviceCall) {
   EXPECT_EQ(fresh.Timeouts().WriteTotalConstant(), 1000);
   EXPECT_EQ(fresh.Buffer().InputSize(), 1024);
   EXPECT_EQ(fresh.Buffer().OutputSize(), 1024);
-  EXPECT_EQ(fresh.Handle(), comm::kInvalidHandle);
+  EXPECT_EQ(fresh.Handle(), cport::comm::kInvalidHandle);
   EXPECT_FALSE(fresh.Connected());
   EXPECT_EQ(fresh.CodePage(), 0u);
   EXPECT_TRUE(fresh.TriggersOnRxChar());
@@ -42,7 +42,7 @@ TEST_F(PortTest, UpdaterSettingsGiveTheExpectedControlBlock) {
   port.Open();
   const auto calls = fake.Calls("SetCommState");
   ASSERT_EQ(calls.size(), 1u);
-  const comm::Dcb& dcb = calls[0].dcb;
+  const cport::comm::Dcb& dcb = calls[0].dcb;
   EXPECT_EQ(dcb.DCBlength, 28u);
   EXPECT_EQ(dcb.BaudRate, 115200u);
   EXPECT_EQ(dcb.Flags, 0x00000001u);
@@ -64,7 +64,7 @@ TEST_F(PortTest, UpdaterSettingsGiveTheExpectedControlBlock) {
 struct DcbCase {
   const char* name;
   std::function<void(TCustomComPort&)> change;
-  std::function<void(const comm::Dcb&)> check;
+  std::function<void(const cport::comm::Dcb&)> check;
 };
 
 class DcbTest : public PortTest,
@@ -80,15 +80,17 @@ TEST_P(DcbTest, BuiltFromTheSettings) {
 INSTANTIATE_TEST_SUITE_P(
     Settings, DcbTest,
     ::testing::Values(
-        DcbCase{"CustomRateUsedOnlyWithBrCustom",
-                [](TCustomComPort& p) {
-                  p.SetCustomBaudRate(31250);
-                  p.SetBaudRate(brCustom);
-                },
-                [](const comm::Dcb& d) { EXPECT_EQ(d.BaudRate, 31250u); }},
-        DcbCase{"CustomRateIgnoredOtherwise",
-                [](TCustomComPort& p) { p.SetCustomBaudRate(31250); },
-                [](const comm::Dcb& d) { EXPECT_EQ(d.BaudRate, 9600u); }},
+        DcbCase{
+            "CustomRateUsedOnlyWithBrCustom",
+            [](TCustomComPort& p) {
+              p.SetCustomBaudRate(31250);
+              p.SetBaudRate(brCustom);
+            },
+            [](const cport::comm::Dcb& d) { EXPECT_EQ(d.BaudRate, 31250u); }},
+        DcbCase{
+            "CustomRateIgnoredOtherwise",
+            [](TCustomComPort& p) { p.SetCustomBaudRate(31250); },
+            [](const cport::comm::Dcb& d) { EXPECT_EQ(d.BaudRate, 9600u); }},
         DcbCase{"FrameShape",
                 [](TCustomComPort& p) {
                   p.SetDataBits(dbSeven);
@@ -96,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                   p.Parity().SetBits(prSpace);
                   p.SetEventChar(u'\u0141');  // only the low byte reaches
                 },
-                [](const comm::Dcb& d) {
+                [](const cport::comm::Dcb& d) {
                   EXPECT_EQ(d.ByteSize, 7);
                   EXPECT_EQ(d.StopBits, 2);
                   EXPECT_EQ(d.Parity, 4);
@@ -117,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                   f.SetXoffChar(u'\u0122');
                   p.SetDiscardNull(true);
                 },
-                [](const comm::Dcb& d) {
+                [](const cport::comm::Dcb& d) {
                   EXPECT_EQ(d.Flags, 0x3BEDu);
                   EXPECT_EQ(d.XonChar, 0x21);
                   EXPECT_EQ(d.XoffChar, 0x22);
@@ -127,8 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
                   p.Parity().SetReplace(true);
                   p.Parity().SetReplaceChar(u'?');
                 },
-                [](const comm::Dcb& d) {
-                  EXPECT_EQ(d.Flags, comm::kDcbBinary);
+                [](const cport::comm::Dcb& d) {
+                  EXPECT_EQ(d.Flags, cport::comm::kDcbBinary);
                   EXPECT_EQ(d.ErrorChar, 0);
                 }},
         DcbCase{"CheckAndReplace",
@@ -137,14 +139,15 @@ INSTANTIATE_TEST_SUITE_P(
                   p.Parity().SetReplace(true);
                   p.Parity().SetReplaceChar(u'?');
                 },
-                [](const comm::Dcb& d) {
-                  EXPECT_EQ(d.Flags, comm::kDcbBinary | comm::kDcbParity |
-                                         comm::kDcbErrorChar);
+                [](const cport::comm::Dcb& d) {
+                  EXPECT_EQ(d.Flags, cport::comm::kDcbBinary |
+                                         cport::comm::kDcbParity |
+                                         cport::comm::kDcbErrorChar);
                   EXPECT_EQ(d.ErrorChar, '?');
                 }},
         DcbCase{"LimitsKeepTheLow16BitsOfAQuarter",
                 [](TCustomComPort& p) { p.Buffer().SetInputSize(262144 + 8); },
-                [](const comm::Dcb& d) {
+                [](const cport::comm::Dcb& d) {
                   EXPECT_EQ(d.XonLim, 2);
                   EXPECT_EQ(d.XoffLim, 2);
                 }}),
@@ -322,7 +325,7 @@ TEST(Assign, DifferentClassFailsNamingBothClasses) {
   try {
     timeouts.Assign(parity);
     FAIL() << "no error";
-  } catch (const fw::EConvertError& e) {
+  } catch (const cport::fw::EConvertError& e) {
     EXPECT_EQ(e.Message(), u"Cannot assign a TComParity to a TComTimeouts");
   }
 }
@@ -389,10 +392,10 @@ TEST_F(PortTest, ApplyFailureWhileOpenKeepsTheNewValueAndThePortOpen) {
       {"SetupComm", 9, [&] { port.Buffer().SetInputSize(64); }},
   };
   for (const Case& c : cases) {
-    fake.FailNext(c.call, comm::kErrorGenFailure);
+    fake.FailNext(c.call, cport::comm::kErrorGenFailure);
     const EComPort e = Raised(c.write);
     EXPECT_EQ(e.Code(), c.code) << c.call;
-    EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorGenFailure));
+    EXPECT_EQ(e.WinCode(), static_cast<int>(cport::comm::kErrorGenFailure));
     EXPECT_TRUE(port.Connected());
   }
   EXPECT_EQ(port.BaudRate(), br300);

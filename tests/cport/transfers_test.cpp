@@ -17,18 +17,18 @@ using ::testing::ElementsAre;
 class TransferTest : public PortTest {
  protected:
   TransferTest() {
-    link.SetOnTx([this](fw::TObject*, bool on) {
+    link.SetOnTx([this](cport::fw::TObject*, bool on) {
       log.push_back(on ? "Tx on" : "Tx off");
     });
-    link.SetOnRx([this](fw::TObject*, bool on) {
+    link.SetOnRx([this](cport::fw::TObject*, bool on) {
       log.push_back(on ? "Rx on" : "Rx off");
     });
-    link.SetOnTxBuf(
-        [this](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
-          log.push_back("TxBuf " +
-                        std::string(reinterpret_cast<const char*>(buffer),
-                                    static_cast<std::size_t>(count)));
-        });
+    link.SetOnTxBuf([this](cport::fw::TObject*, const std::uint8_t* buffer,
+                           std::int32_t count) {
+      log.push_back("TxBuf " +
+                    std::string(reinterpret_cast<const char*>(buffer),
+                                static_cast<std::size_t>(count)));
+    });
     port.RegisterLink(&link);
     OpenPort();
   }
@@ -54,13 +54,13 @@ TEST_F(TransferTest, EmptyTextIssuesNothing) {
 TEST_F(TransferTest, WriteReturnsWhatTheDriverTransferred) {
   const std::vector<std::uint8_t> block(32, 0xA5);
   EXPECT_EQ(port.Write(block.data(), 32), 32);
-  fake.SetWriteMode(comm::FakeComm::WriteMode::kShort, 20);
+  fake.SetWriteMode(cport::comm::FakeComm::WriteMode::kShort, 20);
   EXPECT_EQ(port.Write(block.data(), 32), 20);
   EXPECT_EQ(fake.Written().size(), 52u);
 }
 
 TEST_F(TransferTest, PendingWriteCompletesLater) {
-  fake.SetWriteMode(comm::FakeComm::WriteMode::kPending);
+  fake.SetWriteMode(cport::comm::FakeComm::WriteMode::kPending);
   PAsync async = nullptr;
   AllocAsync(async);
   EXPECT_EQ(port.WriteAsync("abcd", 4, async), 0);
@@ -75,14 +75,14 @@ TEST_F(TransferTest, PendingWriteCompletesLater) {
 }
 
 TEST_F(TransferTest, AbortedWriteMakesTheWaitReportCode2) {
-  fake.SetWriteMode(comm::FakeComm::WriteMode::kPending);
+  fake.SetWriteMode(cport::comm::FakeComm::WriteMode::kPending);
   PAsync async = nullptr;
   AllocAsync(async);
   port.WriteAsync("abcd", 4, async);
   port.AbortAllAsync();
   const EComPort e = Raised([&] { port.WaitForAsync(async); });
   EXPECT_EQ(e.Code(), 2);
-  EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorOperationAborted));
+  EXPECT_EQ(e.WinCode(), static_cast<int>(cport::comm::kErrorOperationAborted));
   EXPECT_TRUE(fake.Written().empty());
   ReleaseAsync(async);
 }
@@ -115,7 +115,7 @@ TEST_F(TransferTest, EachBlockingTransferStartsFromANewRecord) {
 
   // A write that stays pending holds the call until the device ends it,
   // though the record's event was signalled by the transfers before.
-  fake.SetWriteMode(comm::FakeComm::WriteMode::kPending);
+  fake.SetWriteMode(cport::comm::FakeComm::WriteMode::kPending);
   std::atomic<bool> ended{false};
   std::thread device([&] {
     ASSERT_TRUE(WaitUntil([&] { return fake.PendingWrites() == 1; }));
@@ -135,7 +135,7 @@ TEST_F(PortTest, ConcurrentBlockingWritesKeepTheirOwnRecords) {
   thread_local char mine = 0;
   std::atomic<int> foreign{0};
   link.SetOnTxBuf(
-      [&](fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
+      [&](cport::fw::TObject*, const std::uint8_t* buffer, std::int32_t count) {
         if (count != 8 || std::count(buffer, buffer + count, mine) != count)
           ++foreign;
       });
@@ -189,8 +189,8 @@ TEST_F(TransferTest, TextReadKeepsEveryByteInTheAnsiCodePage) {
   std::u16string text;
   EXPECT_EQ(port.ReadStr(text, 4), 4);
   EXPECT_EQ(text.size(), 4u);
-  EXPECT_EQ(text, fw::MultiByteToWide(fw::kCpAcp, bytes));
-  EXPECT_EQ(fw::WideToMultiByte(fw::kCpAcp, text), bytes);
+  EXPECT_EQ(text, cport::fw::MultiByteToWide(cport::fw::kCpAcp, bytes));
+  EXPECT_EQ(cport::fw::WideToMultiByte(cport::fw::kCpAcp, text), bytes);
 }
 
 // A text read keeps no hold on the caller's text: the text of a read that
@@ -294,9 +294,10 @@ TEST_F(TransferTest, AnUnknownCodePageIsReportedBeforeAnyTransfer) {
     SCOPED_TRACE(c.name);
     const EComPort e = Raised(c.call);
     EXPECT_EQ(e.Code(), c.code);
-    EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorInvalidParameter));
+    EXPECT_EQ(e.WinCode(),
+              static_cast<int>(cport::comm::kErrorInvalidParameter));
     port.SetOnException(
-        [&](fw::TObject*, TComExceptions kind, const std::u16string&,
+        [&](cport::fw::TObject*, TComExceptions kind, const std::u16string&,
             std::int64_t, const std::u16string&) { handled.push_back(kind); });
     EXPECT_EQ(c.call(), 0);
     port.SetOnException(nullptr);
@@ -352,18 +353,18 @@ TEST_F(PortTest, NullRecordReportsInvalidAsync) {
 TEST_F(PortTest, TransferIssueFailuresReportTheirCodes) {
   OpenPort();
   std::uint8_t byte = 0;
-  fake.FailNext("WriteFile", comm::kErrorGenFailure);
+  fake.FailNext("WriteFile", cport::comm::kErrorGenFailure);
   EXPECT_EQ(Raised([&] { port.Write(&byte, 1); }).Code(), 2);
-  fake.FailNext("ReadFile", comm::kErrorGenFailure);
+  fake.FailNext("ReadFile", cport::comm::kErrorGenFailure);
   EXPECT_EQ(Raised([&] { port.Read(&byte, 1); }).Code(), 3);
   EXPECT_EQ(Raised([&] { port.Write(&byte, -1); }).Code(), 2);
 
   PAsync async = nullptr;
   AllocAsync(async);
-  fake.FailNext("GetOverlappedResult", comm::kErrorGenFailure);
+  fake.FailNext("GetOverlappedResult", cport::comm::kErrorGenFailure);
   const EComPort e = Raised([&] { port.IsAsyncCompleted(async); });
   EXPECT_EQ(e.Code(), 6);
-  EXPECT_EQ(e.WinCode(), static_cast<int>(comm::kErrorGenFailure));
+  EXPECT_EQ(e.WinCode(), static_cast<int>(cport::comm::kErrorGenFailure));
   ReleaseAsync(async);
 }
 
@@ -371,10 +372,11 @@ TEST_F(PortTest, TransferIssueFailuresReportTheirCodes) {
 // waits for the write before releasing its record.
 TEST_F(PortTest, ThrowingLinkDoesNotReleaseARunningWrite) {
   TComLink link;
-  link.SetOnTx([](fw::TObject*, bool) { throw std::runtime_error("link"); });
+  link.SetOnTx(
+      [](cport::fw::TObject*, bool) { throw std::runtime_error("link"); });
   port.RegisterLink(&link);
   OpenPort();
-  fake.SetWriteMode(comm::FakeComm::WriteMode::kPending);
+  fake.SetWriteMode(cport::comm::FakeComm::WriteMode::kPending);
   std::thread device([&] {
     ASSERT_TRUE(WaitUntil([&] { return fake.PendingWrites() == 1; }));
     fake.CompleteWrites();
@@ -412,11 +414,10 @@ TEST_F(PortTest, ALinkMayDestroyThePortInsideABlockingWrite) {
     owned->Open();
     TComLink link;
     if (c.onIssue) {
-      link.SetOnTx([&](fw::TObject*, bool) { owned.reset(); });
+      link.SetOnTx([&](cport::fw::TObject*, bool) { owned.reset(); });
     } else {
-      link.SetOnTxBuf([&](fw::TObject*, const std::uint8_t*, std::int32_t) {
-        owned.reset();
-      });
+      link.SetOnTxBuf([&](cport::fw::TObject*, const std::uint8_t*,
+                          std::int32_t) { owned.reset(); });
     }
     owned->RegisterLink(&link);
     TComPort& victim = *owned;
@@ -434,7 +435,7 @@ TEST_F(PortTest, ALinkMayDestroyThePortAndThrowInsideABlockingWrite) {
   owned->SetEvents({});
   owned->Open();
   TComLink link;
-  link.SetOnTx([&](fw::TObject*, bool) {
+  link.SetOnTx([&](cport::fw::TObject*, bool) {
     owned.reset();
     throw std::runtime_error("handler failed");
   });

@@ -50,7 +50,8 @@ class DialogE2E : public ::testing::Test {
     application.SetTitle(dov::form4::kApplicationTitle);
     application.SetShowException(
         [this](const std::u16string& message, const std::u16string& caption) {
-          shown.emplace_back(fw::ToUtf8(message), fw::ToUtf8(caption));
+          shown.emplace_back(cport::fw::ToUtf8(message),
+                             cport::fw::ToUtf8(caption));
         });
     application.SetMainWindow(&view);
     view.show();

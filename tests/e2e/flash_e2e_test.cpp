@@ -90,17 +90,17 @@ TEST_F(FlashE2E, ABusyPortFailsToOpen) {
   ASSERT_TRUE(device.WaitReady());
   // Another program holds the port.
   setenv("WINEPREFIX", prefix.Path().c_str(), 1);
-  comm::CommApi& api = comm::PlatformApi();
-  const comm::Handle held =
-      api.CreateFileW(u"\\\\.\\COM43", comm::kGenericRead | comm::kGenericWrite,
-                      0, comm::kOpenExisting, comm::kFileFlagOverlapped);
-  ASSERT_NE(held, comm::kInvalidHandle);
+  cport::comm::CommApi& api = cport::comm::PlatformApi();
+  const cport::comm::Handle held = api.CreateFileW(
+      u"\\\\.\\COM43", cport::comm::kGenericRead | cport::comm::kGenericWrite,
+      0, cport::comm::kOpenExisting, cport::comm::kFileFlagOverlapped);
+  ASSERT_NE(held, cport::comm::kInvalidHandle);
 
   EXPECT_EQ(Flash({"--port", "43", "--no-reset"}, kFailureBound),
             kExitOpenFailed);
-  EXPECT_EQ(Field("error"), "\"Unable to open com port (Error: " +
-                                std::to_string(comm::kErrorAccessDenied) +
-                                ")\"");
+  EXPECT_EQ(Field("error"),
+            "\"Unable to open com port (Error: " +
+                std::to_string(cport::comm::kErrorAccessDenied) + ")\"");
   api.CloseHandle(held);
 }
 

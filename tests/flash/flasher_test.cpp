@@ -42,12 +42,12 @@ struct Bar : TProgressBarControl {
 
 // The device: write number n (counted from 1, the boot command first) can
 // fail or be cut short.
-class Device : public comm::FakeComm {
+class Device : public cport::comm::FakeComm {
  public:
-  bool WriteFile(comm::Handle h, const void* buffer, std::uint32_t count,
-                 std::uint32_t* written, comm::Overlapped* ov) override {
+  bool WriteFile(cport::comm::Handle h, const void* buffer, std::uint32_t count,
+                 std::uint32_t* written, cport::comm::Overlapped* ov) override {
     ++writes_;
-    if (writes_ == failAt) FailNext("WriteFile", comm::kErrorGenFailure);
+    if (writes_ == failAt) FailNext("WriteFile", cport::comm::kErrorGenFailure);
     if (writes_ == shortAt) SetWriteMode(WriteMode::kShort, 5);
     return FakeComm::WriteFile(h, buffer, count, written, ov);
   }
@@ -80,8 +80,8 @@ class FlasherTest : public ::testing::Test {
   static inline const std::array<std::uint8_t, kFirmwareImageSize> image =
       Pattern();
   Device device;
-  comm::ScopedApi api{device};
-  fw::HeadlessApplication app;
+  cport::comm::ScopedApi api{device};
+  cport::fw::HeadlessApplication app;
   FakeTicks ticks;
   FakeIdle idle{ticks, app};
   Tool tool;
@@ -102,7 +102,7 @@ TEST_F(FlasherTest, SendsTheGivenImageAndReportsSuccess) {
   // The pauses, each one tick past its minimum on the fake clock.
   EXPECT_EQ(outcome.DurationMs, 26450u + 805u);
   // The port is the device's: 115200 8N1, opened on COM7.
-  const comm::Dcb dcb = device.State();
+  const cport::comm::Dcb dcb = device.State();
   EXPECT_EQ(dcb.BaudRate, 115200u);
   EXPECT_EQ(dcb.ByteSize, 8);
   EXPECT_EQ(device.Calls("CreateFileW").at(0).path, kCom7);
@@ -148,7 +148,8 @@ TEST_F(FlasherTest, AFailedWriteIsATransferFailure) {
   const TFlashOutcome outcome = Run();
   EXPECT_EQ(outcome.Code, kExitTransferFailed);
   EXPECT_EQ(outcome.Error, "WriteFile function failed (Error: " +
-                               std::to_string(comm::kErrorGenFailure) + ")");
+                               std::to_string(cport::comm::kErrorGenFailure) +
+                               ")");
   EXPECT_EQ(outcome.BytesSent, 7u + 8 * 32u);
   EXPECT_EQ(Sent(), Expected(8 * 32));
 }

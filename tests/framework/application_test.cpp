@@ -27,7 +27,7 @@ TEST(ApplicationTest, DisplayTextAppendsAFullStopAfterCharactersAboveIt) {
       {u"line\r\n", u"line\r\n"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(fw::TApplication::DisplayText(c.message), c.shown);
+    EXPECT_EQ(cport::fw::TApplication::DisplayText(c.message), c.shown);
 }
 
 class HeadlessTest : public ::testing::Test {
@@ -39,18 +39,18 @@ class HeadlessTest : public ::testing::Test {
           shown.push_back(caption + u"|" + message);
         });
   }
-  fw::HeadlessApplication app;
+  cport::fw::HeadlessApplication app;
   std::vector<std::u16string> shown;
 };
 
 TEST_F(HeadlessTest, IsTheProcessApplication) {
-  EXPECT_EQ(fw::Application(), &app);
-  EXPECT_TRUE(fw::IsMainThread());
+  EXPECT_EQ(cport::fw::Application(), &app);
+  EXPECT_TRUE(cport::fw::IsMainThread());
 }
 
 TEST_F(HeadlessTest, HandleExceptionShowsEveryKindWithTheTitle) {
   app.HandleException(
-      std::make_exception_ptr(fw::EThread(u"Thread Error: x (5)")));
+      std::make_exception_ptr(cport::fw::EThread(u"Thread Error: x (5)")));
   app.HandleException(std::make_exception_ptr(std::runtime_error("plain")));
   app.HandleException(std::make_exception_ptr(42));
   EXPECT_EQ(shown,
@@ -65,7 +65,7 @@ TEST_F(HeadlessTest, ProcessMessagesRunsPostedAndQueuedWorkWithoutWaiting) {
     ran.push_back(1);
     app.Post([&] { ran.push_back(2); });  // posted meanwhile: also run
   });
-  app.Post([] { throw fw::Exception(u"handler failed"); });
+  app.Post([] { throw cport::fw::Exception(u"handler failed"); });
   app.ProcessMessages();
   EXPECT_EQ(ran, (std::vector<int>{1, 2}));
   EXPECT_EQ(shown,
@@ -76,7 +76,7 @@ TEST_F(HeadlessTest, ProcessMessagesRunsPostedAndQueuedWorkWithoutWaiting) {
 TEST_F(HeadlessTest, WaitForWorkWakesForAQueuedCallAndTimesOutWhenIdle) {
   EXPECT_FALSE(app.WaitForWork(20));
   bool ran = false;
-  Worker worker([&] { fw::Synchronize([&] { ran = true; }); });
+  Worker worker([&] { cport::fw::Synchronize([&] { ran = true; }); });
   ASSERT_TRUE(app.WaitForWork(10000));
   app.ProcessMessages();
   EXPECT_TRUE(ran);
@@ -86,8 +86,8 @@ TEST_F(HeadlessTest, WaitForWorkWakesForAQueuedCallAndTimesOutWhenIdle) {
 TEST_F(HeadlessTest, RunEndsOnTerminate) {
   int handled = 0;
   Worker worker([&] {
-    fw::Synchronize([&] { ++handled; });
-    fw::Synchronize([&] { app.Terminate(); });
+    cport::fw::Synchronize([&] { ++handled; });
+    cport::fw::Synchronize([&] { app.Terminate(); });
   });
   app.Run();
   EXPECT_TRUE(app.Terminated());

@@ -12,13 +12,13 @@
 
 namespace {
 
-using fw::EConvertError;
-using fw::TComponent;
-using fw::TPersistent;
+using cport::fw::EConvertError;
+using cport::fw::TComponent;
+using cport::fw::TPersistent;
 
 enum class Color : unsigned { red, green, blue, c7 = 7, c15 = 15 };
-using Small = fw::TSet<Color, std::uint8_t>;
-using Wide = fw::TSet<Color, std::uint16_t>;
+using Small = cport::fw::TSet<Color, std::uint8_t>;
+using Wide = cport::fw::TSet<Color, std::uint16_t>;
 
 TEST(TSetTest, BitNIsTheMemberOfOrdinalN) {
   Small s{Color::red, Color::blue, Color::c7};
@@ -43,7 +43,7 @@ TEST(TSetTest, Operators) {
 }
 
 TEST(ExceptionTest, WhatIsTheUtf8Message) {
-  fw::Exception e(u"Fehler: \u00FCber \u20AC");
+  cport::fw::Exception e(u"Fehler: \u00FCber \u20AC");
   EXPECT_STREQ(e.what(),
                "Fehler: \xC3\xBC"
                "ber \xE2\x82\xAC");
@@ -53,17 +53,19 @@ TEST(ExceptionTest, WhatIsTheUtf8Message) {
 }
 
 TEST(OSErrorTest, DescriptionOfAnErrorNumber) {
-  EXPECT_EQ(fw::OSErrorDescription(0), u"A call to an OS function failed");
-  const std::u16string text = fw::SysErrorMessage(2);
+  EXPECT_EQ(cport::fw::OSErrorDescription(0),
+            u"A call to an OS function failed");
+  const std::u16string text = cport::fw::SysErrorMessage(2);
   EXPECT_FALSE(text.empty());
-  EXPECT_EQ(fw::OSErrorDescription(2), u"System Error.  Code: 2.\r\n" + text);
+  EXPECT_EQ(cport::fw::OSErrorDescription(2),
+            u"System Error.  Code: 2.\r\n" + text);
 
-  comm::Api().SetLastError(2);
+  cport::comm::Api().SetLastError(2);
   try {
-    fw::RaiseLastOSError();
-  } catch (const fw::EOSError& e) {
+    cport::fw::RaiseLastOSError();
+  } catch (const cport::fw::EOSError& e) {
     EXPECT_EQ(e.ErrorCode(), 2u);
-    EXPECT_EQ(e.Message(), fw::OSErrorDescription(2));
+    EXPECT_EQ(e.Message(), cport::fw::OSErrorDescription(2));
   }
 }
 
@@ -124,9 +126,10 @@ class Probe : public TComponent {
 
  protected:
   void Loaded() override {
-    log_.push_back(
-        "Loaded " + name_ +
-        (ComponentState().Contains(fw::csLoading) ? " (still loading)" : ""));
+    log_.push_back("Loaded " + name_ +
+                   (ComponentState().Contains(cport::fw::csLoading)
+                        ? " (still loading)"
+                        : ""));
   }
 
  private:
@@ -154,7 +157,7 @@ TEST(ComponentTest, EndLoadingClearsTheStateThenCallsLoaded) {
   Probe form(nullptr, "form", log);
   auto* port = new Probe(&form, "port", log);
   form.BeginLoading();
-  EXPECT_TRUE(port->ComponentState().Contains(fw::csLoading));
+  EXPECT_TRUE(port->ComponentState().Contains(cport::fw::csLoading));
   form.EndLoading();
   EXPECT_EQ(log, (std::vector<std::string>{"Loaded form", "Loaded port"}));
   EXPECT_TRUE(form.ComponentState().Empty());
@@ -163,7 +166,7 @@ TEST(ComponentTest, EndLoadingClearsTheStateThenCallsLoaded) {
   EXPECT_EQ(log.size(), 2u);
 
   form.SetDesigning(true);
-  EXPECT_TRUE(port->ComponentState().Contains(fw::csDesigning));
+  EXPECT_TRUE(port->ComponentState().Contains(cport::fw::csDesigning));
   form.SetDesigning(false);
   EXPECT_TRUE(port->ComponentState().Empty());
 }

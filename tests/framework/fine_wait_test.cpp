@@ -22,7 +22,7 @@ TEST(FineWaitTest, NeverEndsBeforeItsDeadline) {
         microseconds(700), microseconds(3500), microseconds(12000)}) {
     for (int i = 0; i < 5; ++i) {
       const auto deadline = Clock::now() + length;
-      fw::SleepUntil(deadline);
+      cport::fw::SleepUntil(deadline);
       EXPECT_GE(Clock::now(), deadline) << length.count() << " us";
     }
   }
@@ -33,10 +33,11 @@ TEST(FineWaitTest, ASignalledHandleEndsTheWaitAtOnce) {
   const HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
   ASSERT_NE(event, nullptr);
   const auto deadline = Clock::now() + std::chrono::seconds(30);
-  EXPECT_TRUE(fw::WaitUntil(&event, 1, 0, deadline));
+  EXPECT_TRUE(cport::fw::WaitUntil(&event, 1, 0, deadline));
   EXPECT_LT(Clock::now(), deadline);
   ResetEvent(event);
-  EXPECT_FALSE(fw::WaitUntil(&event, 1, 0, Clock::now() + milliseconds(5)));
+  EXPECT_FALSE(
+      cport::fw::WaitUntil(&event, 1, 0, Clock::now() + milliseconds(5)));
   CloseHandle(event);
 }
 #endif
@@ -45,7 +46,8 @@ TEST(FineWaitTest, ASignalledHandleEndsTheWaitAtOnce) {
 // wait is not late again, and sinks slowly and never below its floor, so
 // one early wake-up does not undo what a run of late ones taught.
 TEST(WakeLeadTest, RisesAtOnceAndSinksSlowly) {
-  fw::TWakeLead lead(microseconds(100), microseconds(10), microseconds(300));
+  cport::fw::TWakeLead lead(microseconds(100), microseconds(10),
+                            microseconds(300));
   lead.Woke(Clock::now() - microseconds(250));
   EXPECT_GE(lead.Lead(), microseconds(250));
   lead.Woke(Clock::now() - milliseconds(50));

@@ -6,55 +6,63 @@
 
 namespace fwtest {
 
-class SyncOnlyApi : public comm::NativeSync {
+class SyncOnlyApi : public cport::comm::NativeSync {
  public:
-  comm::Handle CreateFileW(const std::u16string&, std::uint32_t, std::uint32_t,
-                           std::uint32_t, std::uint32_t) override {
+  cport::comm::Handle CreateFileW(const std::u16string&, std::uint32_t,
+                                  std::uint32_t, std::uint32_t,
+                                  std::uint32_t) override {
     Unsupported();
-    return comm::kInvalidHandle;
+    return cport::comm::kInvalidHandle;
   }
-  bool SetupComm(comm::Handle, std::uint32_t, std::uint32_t) override {
+  bool SetupComm(cport::comm::Handle, std::uint32_t, std::uint32_t) override {
     return Unsupported();
   }
-  bool SetCommState(comm::Handle, const comm::Dcb&) override {
+  bool SetCommState(cport::comm::Handle, const cport::comm::Dcb&) override {
     return Unsupported();
   }
-  bool SetCommTimeouts(comm::Handle, const comm::CommTimeouts&) override {
+  bool SetCommTimeouts(cport::comm::Handle,
+                       const cport::comm::CommTimeouts&) override {
     return Unsupported();
   }
-  bool SetCommMask(comm::Handle, std::uint32_t) override {
+  bool SetCommMask(cport::comm::Handle, std::uint32_t) override {
     return Unsupported();
   }
-  bool WaitCommEvent(comm::Handle, std::uint32_t*, comm::Overlapped*) override {
+  bool WaitCommEvent(cport::comm::Handle, std::uint32_t*,
+                     cport::comm::Overlapped*) override {
     return Unsupported();
   }
-  bool ClearCommError(comm::Handle, std::uint32_t*, comm::ComStat*) override {
+  bool ClearCommError(cport::comm::Handle, std::uint32_t*,
+                      cport::comm::ComStat*) override {
     return Unsupported();
   }
-  bool GetCommModemStatus(comm::Handle, std::uint32_t*) override {
+  bool GetCommModemStatus(cport::comm::Handle, std::uint32_t*) override {
     return Unsupported();
   }
-  bool EscapeCommFunction(comm::Handle, std::uint32_t) override {
+  bool EscapeCommFunction(cport::comm::Handle, std::uint32_t) override {
     return Unsupported();
   }
-  bool TransmitCommChar(comm::Handle, char) override { return Unsupported(); }
-  bool PurgeComm(comm::Handle, std::uint32_t) override { return Unsupported(); }
-  bool WriteFile(comm::Handle, const void*, std::uint32_t, std::uint32_t*,
-                 comm::Overlapped*) override {
+  bool TransmitCommChar(cport::comm::Handle, char) override {
     return Unsupported();
   }
-  bool ReadFile(comm::Handle, void*, std::uint32_t, std::uint32_t*,
-                comm::Overlapped*) override {
+  bool PurgeComm(cport::comm::Handle, std::uint32_t) override {
     return Unsupported();
   }
-  bool GetOverlappedResult(comm::Handle, comm::Overlapped*, std::uint32_t*,
-                           bool) override {
+  bool WriteFile(cport::comm::Handle, const void*, std::uint32_t,
+                 std::uint32_t*, cport::comm::Overlapped*) override {
+    return Unsupported();
+  }
+  bool ReadFile(cport::comm::Handle, void*, std::uint32_t, std::uint32_t*,
+                cport::comm::Overlapped*) override {
+    return Unsupported();
+  }
+  bool GetOverlappedResult(cport::comm::Handle, cport::comm::Overlapped*,
+                           std::uint32_t*, bool) override {
     return Unsupported();
   }
 
  private:
   bool Unsupported() {
-    SetLastError(comm::kErrorNotSupported);
+    SetLastError(cport::comm::kErrorNotSupported);
     return false;
   }
 };

@@ -24,7 +24,7 @@ using fwtest::WakeCounter;
 using fwtest::Worker;
 
 // A thread whose body runs `body` and returns 7.
-class LambdaThread : public fw::TThread {
+class LambdaThread : public cport::fw::TThread {
  public:
   explicit LambdaThread(std::function<void()> body)
       : TThread(true), body_(std::move(body)) {}
@@ -42,16 +42,16 @@ class LambdaThread : public fw::TThread {
 class SynchronizeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fw::InitMainThread();
-    ASSERT_TRUE(fw::IsMainThread());
+    cport::fw::InitMainThread();
+    ASSERT_TRUE(cport::fw::IsMainThread());
   }
 };
 
 TEST_F(SynchronizeTest, OnTheUiThreadTheCallRunsAtOnce) {
   bool ran = false;
-  fw::Synchronize([&] { ran = true; });
+  cport::fw::Synchronize([&] { ran = true; });
   EXPECT_TRUE(ran);
-  EXPECT_FALSE(fw::CheckSynchronize());
+  EXPECT_FALSE(cport::fw::CheckSynchronize());
 }
 
 TEST_F(SynchronizeTest, WorkerCallWaitsForCheckSynchronizeOnTheUiThread) {
@@ -59,21 +59,23 @@ TEST_F(SynchronizeTest, WorkerCallWaitsForCheckSynchronizeOnTheUiThread) {
   std::thread::id ranOn;
   std::atomic<bool> returned{false};
   Worker worker([&] {
-    fw::Synchronize([&] { ranOn = std::this_thread::get_id(); });
+    cport::fw::Synchronize([&] { ranOn = std::this_thread::get_id(); });
     returned = true;
   });
   ASSERT_TRUE(wakes.WaitFor(1));
-  EXPECT_EQ(comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0),
-            comm::kWaitObject0);
+  EXPECT_EQ(
+      cport::comm::Api().WaitForSingleObject(cport::fw::CallsWaitingEvent(), 0),
+      cport::comm::kWaitObject0);
   EXPECT_FALSE(returned);
 
-  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(cport::fw::CheckSynchronize());
   EXPECT_EQ(ranOn, std::this_thread::get_id());
   ASSERT_TRUE(worker.Finish());
   EXPECT_TRUE(returned);
-  EXPECT_EQ(comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 0),
-            comm::kWaitTimeout);
-  EXPECT_FALSE(fw::CheckSynchronize());
+  EXPECT_EQ(
+      cport::comm::Api().WaitForSingleObject(cport::fw::CallsWaitingEvent(), 0),
+      cport::comm::kWaitTimeout);
+  EXPECT_FALSE(cport::fw::CheckSynchronize());
 }
 
 TEST_F(SynchronizeTest, ExceptionIsRaisedAgainInTheCallingThread) {
@@ -81,8 +83,9 @@ TEST_F(SynchronizeTest, ExceptionIsRaisedAgainInTheCallingThread) {
   bool sameType = false;
   Worker worker([&] {
     try {
-      fw::Synchronize([] { throw fw::EConvertError(u"bad value"); });
-    } catch (const fw::EConvertError& e) {
+      cport::fw::Synchronize(
+          [] { throw cport::fw::EConvertError(u"bad value"); });
+    } catch (const cport::fw::EConvertError& e) {
       sameType = true;
       caught = e.Message();
     }
@@ -97,26 +100,26 @@ TEST_F(SynchronizeTest, CheckSynchronizeTakesTheWholeQueueAtOnce) {
   std::atomic<int> ran{0};
   std::vector<std::unique_ptr<Worker>> workers;
   for (int i = 0; i < 3; ++i)
-    workers.push_back(
-        std::make_unique<Worker>([&] { fw::Synchronize([&] { ++ran; }); }));
+    workers.push_back(std::make_unique<Worker>(
+        [&] { cport::fw::Synchronize([&] { ++ran; }); }));
   ASSERT_TRUE(wakes.WaitFor(3));
 
   // A call queued while the queue is being run waits for the next pass.
   std::unique_ptr<Worker> late;
   std::atomic<bool> lateRan{false};
-  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(cport::fw::CheckSynchronize());
   EXPECT_EQ(ran, 3);
   workers.push_back(std::make_unique<Worker>([&] {
-    fw::Synchronize([&] {
+    cport::fw::Synchronize([&] {
       late = std::make_unique<Worker>(
-          [&] { fw::Synchronize([&] { lateRan = true; }); });
+          [&] { cport::fw::Synchronize([&] { lateRan = true; }); });
       ASSERT_TRUE(wakes.WaitFor(5));
     });
   }));
   ASSERT_TRUE(wakes.WaitFor(4));
-  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(cport::fw::CheckSynchronize());
   EXPECT_FALSE(lateRan);
-  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(cport::fw::CheckSynchronize());
   EXPECT_TRUE(lateRan);
   for (auto& w : workers) EXPECT_TRUE(w->Finish());
   EXPECT_TRUE(late->Finish());
@@ -132,15 +135,16 @@ TEST_F(SynchronizeTest, CallsOfManyThreadsAtOnceEachWakeTheUiThread) {
   std::vector<std::unique_ptr<Worker>> workers;
   for (int i = 0; i < kThreads; ++i) {
     workers.push_back(std::make_unique<Worker>([&] {
-      for (int call = 0; call < kCalls; ++call) fw::Synchronize([&] { ++ran; });
+      for (int call = 0; call < kCalls; ++call)
+        cport::fw::Synchronize([&] { ++ran; });
     }));
   }
   int timedOut = 0;
   while (ran < kThreads * kCalls && timedOut == 0) {
-    if (comm::Api().WaitForSingleObject(fw::CallsWaitingEvent(), 5000) !=
-        comm::kWaitObject0)
+    if (cport::comm::Api().WaitForSingleObject(
+            cport::fw::CallsWaitingEvent(), 5000) != cport::comm::kWaitObject0)
       ++timedOut;
-    fw::CheckSynchronize();
+    cport::fw::CheckSynchronize();
   }
   EXPECT_EQ(timedOut, 0);
   EXPECT_EQ(ran, kThreads * kCalls);
@@ -155,15 +159,15 @@ TEST_F(SynchronizeTest, ACallThatProcessesMessagesRunsTheRestOfItsBatch) {
   std::atomic<bool> secondRan{false};
   bool secondRanInsideFirst = false;
   Worker first([&] {
-    fw::Synchronize([&] {
-      fw::CheckSynchronize();
+    cport::fw::Synchronize([&] {
+      cport::fw::CheckSynchronize();
       secondRanInsideFirst = secondRan;
     });
   });
   ASSERT_TRUE(wakes.WaitFor(1));
-  Worker second([&] { fw::Synchronize([&] { secondRan = true; }); });
+  Worker second([&] { cport::fw::Synchronize([&] { secondRan = true; }); });
   ASSERT_TRUE(wakes.WaitFor(2));
-  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(cport::fw::CheckSynchronize());
   EXPECT_TRUE(secondRanInsideFirst);
   EXPECT_TRUE(first.Finish());
   EXPECT_TRUE(second.Finish());
@@ -178,12 +182,13 @@ TEST_F(SynchronizeTest, AWaitForAThreadRunsItsCallTakenInTheSameBatch) {
       "taken in the same batch");
   WakeCounter wakes;
   std::atomic<bool> secondRan{false};
-  LambdaThread second([&] { fw::Synchronize([&] { secondRan = true; }); });
-  Worker first([&] { fw::Synchronize([&] { second.WaitFor(); }); });
+  LambdaThread second(
+      [&] { cport::fw::Synchronize([&] { secondRan = true; }); });
+  Worker first([&] { cport::fw::Synchronize([&] { second.WaitFor(); }); });
   ASSERT_TRUE(wakes.WaitFor(1));
   second.Start();
   ASSERT_TRUE(wakes.WaitFor(2));
-  EXPECT_TRUE(fw::CheckSynchronize());
+  EXPECT_TRUE(cport::fw::CheckSynchronize());
   EXPECT_TRUE(secondRan);
   EXPECT_TRUE(first.Finish());
 }
@@ -192,8 +197,8 @@ TEST_F(SynchronizeTest, CheckSynchronizeRefusesOtherThreads) {
   bool refused = false;
   Worker worker([&] {
     try {
-      fw::CheckSynchronize();
-    } catch (const fw::EThread&) {
+      cport::fw::CheckSynchronize();
+    } catch (const cport::fw::EThread&) {
       refused = true;
     }
   });
@@ -204,8 +209,9 @@ TEST_F(SynchronizeTest, CheckSynchronizeRefusesOtherThreads) {
 TEST_F(SynchronizeTest, WaitForOnTheUiThreadRunsQueuedCallsAndSentMessages) {
   std::thread::id syncOn, sentOn;
   LambdaThread thread([&] {
-    fw::Synchronize([&] { syncOn = std::this_thread::get_id(); });
-    fw::SendMessageToMainThread([&] { sentOn = std::this_thread::get_id(); });
+    cport::fw::Synchronize([&] { syncOn = std::this_thread::get_id(); });
+    cport::fw::SendMessageToMainThread(
+        [&] { sentOn = std::this_thread::get_id(); });
   });
   thread.Start();
   // The thread cannot end before the UI thread has run both; WaitFor must.
@@ -233,27 +239,27 @@ TEST_F(SentMessageTest, HandledOneAtATimeInTheOrderSent) {
   std::vector<std::unique_ptr<Worker>> senders;
   for (int i = 1; i <= 3; ++i) {
     senders.push_back(std::make_unique<Worker>([&order, i] {
-      fw::SendMessageToMainThread([&order, i] {
-        EXPECT_TRUE(fw::InSendMessage());
+      cport::fw::SendMessageToMainThread([&order, i] {
+        EXPECT_TRUE(cport::fw::InSendMessage());
         order.push_back(i);
       });
     }));
     ASSERT_TRUE(wakes.WaitFor(i));  // queued before the next is sent
   }
-  EXPECT_TRUE(fw::ProcessSentMessages());
+  EXPECT_TRUE(cport::fw::ProcessSentMessages());
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-  EXPECT_FALSE(fw::ProcessSentMessages());
+  EXPECT_FALSE(cport::fw::ProcessSentMessages());
   for (auto& s : senders) EXPECT_TRUE(s->Finish());
-  EXPECT_FALSE(fw::InSendMessage());
+  EXPECT_FALSE(cport::fw::InSendMessage());
 }
 
 TEST_F(SentMessageTest, ReplyMessageReleasesTheSenderEarly) {
   std::atomic<bool> senderReleased{false};
   bool sawRelease = false, firstReply = false, secondReply = true;
   Worker sender([&] {
-    fw::SendMessageToMainThread([&] {
-      firstReply = fw::ReplyMessage();
-      secondReply = fw::ReplyMessage();
+    cport::fw::SendMessageToMainThread([&] {
+      firstReply = cport::fw::ReplyMessage();
+      secondReply = cport::fw::ReplyMessage();
       // The sender goes on while the handler is still running.
       sawRelease = WaitUntil([&] { return senderReleased.load(); });
     });
@@ -267,16 +273,18 @@ TEST_F(SentMessageTest, ReplyMessageReleasesTheSenderEarly) {
 
 TEST_F(SentMessageTest, SentFromTheUiThreadRunsAtOnce) {
   bool inSend = true;
-  fw::SendMessageToMainThread([&] { inSend = fw::InSendMessage(); });
+  cport::fw::SendMessageToMainThread(
+      [&] { inSend = cport::fw::InSendMessage(); });
   EXPECT_FALSE(inSend);
-  EXPECT_FALSE(fw::ReplyMessage());
+  EXPECT_FALSE(cport::fw::ReplyMessage());
 }
 
 TEST_F(SentMessageTest, HandlerExceptionReachesTheSenderWithoutApplication) {
   bool caught = false;
   Worker sender([&] {
     try {
-      fw::SendMessageToMainThread([] { throw std::runtime_error("no"); });
+      cport::fw::SendMessageToMainThread(
+          [] { throw std::runtime_error("no"); });
     } catch (const std::runtime_error&) {
       caught = true;
     }
@@ -286,7 +294,7 @@ TEST_F(SentMessageTest, HandlerExceptionReachesTheSenderWithoutApplication) {
 }
 
 TEST_F(SentMessageTest, HandlerExceptionGoesToTheApplicationDisplay) {
-  fw::HeadlessApplication app;
+  cport::fw::HeadlessApplication app;
   app.SetTitle(u"ROZ ERUVORU");
   std::u16string shown;
   app.SetShowException(
@@ -295,7 +303,8 @@ TEST_F(SentMessageTest, HandlerExceptionGoesToTheApplicationDisplay) {
       });
   bool senderReturned = false;
   Worker sender([&] {
-    fw::SendMessageToMainThread([] { throw fw::Exception(u"Port Not Open"); });
+    cport::fw::SendMessageToMainThread(
+        [] { throw cport::fw::Exception(u"Port Not Open"); });
     senderReturned = true;
   });
   ASSERT_TRUE(PumpUntil([&] { return sender.Done(); }));

@@ -6,9 +6,9 @@
 
 namespace {
 
-using fw::kCpAcp;
-using fw::MultiByteToWide;
-using fw::WideToMultiByte;
+using cport::fw::kCpAcp;
+using cport::fw::MultiByteToWide;
+using cport::fw::WideToMultiByte;
 
 #ifndef _WIN32
 // The system code page on POSIX is single-byte and binary-safe.
@@ -49,11 +49,11 @@ TEST(TextTest, NamedCodePagesRoundTrip) {
 }
 
 TEST(TextTest, UnknownCodePageGivesNothing) {
-  EXPECT_FALSE(fw::IsCodePageAvailable(12345));
+  EXPECT_FALSE(cport::fw::IsCodePageAvailable(12345));
   EXPECT_EQ(WideToMultiByte(12345, u"abc"), "");
   EXPECT_EQ(MultiByteToWide(12345, "abc"), u"");
   for (std::uint32_t known : {0u, 65001u, 1252u, 866u, 437u})
-    EXPECT_TRUE(fw::IsCodePageAvailable(known)) << known;
+    EXPECT_TRUE(cport::fw::IsCodePageAvailable(known)) << known;
 }
 
 TEST(TextTest, UnconvertibleTextIsReplacedNotDropped) {
@@ -66,19 +66,19 @@ TEST(TextTest, UnconvertibleTextIsReplacedNotDropped) {
 
 TEST(TextTest, Utf8) {
   const std::u16string text = u"x\u00FC\u20AC\U0001F600";
-  EXPECT_EQ(fw::FromUtf8(fw::ToUtf8(text)), text);
+  EXPECT_EQ(cport::fw::FromUtf8(cport::fw::ToUtf8(text)), text);
   // Malformed input: lone surrogates, overlong and cut-short sequences.
-  EXPECT_EQ(fw::ToUtf8(std::u16string(1, u'\xD800') + u"a"),
+  EXPECT_EQ(cport::fw::ToUtf8(std::u16string(1, u'\xD800') + u"a"),
             "\xEF\xBF\xBD"
             "a");
-  EXPECT_EQ(fw::FromUtf8("\xC0\x80"
-                         "a\xE2\x82"),
+  EXPECT_EQ(cport::fw::FromUtf8("\xC0\x80"
+                                "a\xE2\x82"),
             u"\uFFFD\uFFFDa\uFFFD\uFFFD");
 }
 
 TEST(TextTest, IntToStr) {
-  EXPECT_EQ(fw::IntToStr(-24), u"-24");
-  EXPECT_EQ(fw::IntToStr(4294967295), u"4294967295");
+  EXPECT_EQ(cport::fw::IntToStr(-24), u"-24");
+  EXPECT_EQ(cport::fw::IntToStr(4294967295), u"4294967295");
 }
 
 }  // namespace

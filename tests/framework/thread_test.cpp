@@ -15,11 +15,11 @@ using fwtest::WaitUntil;
 
 class ThreadTest : public ::testing::Test {
  protected:
-  void SetUp() override { fw::InitMainThread(); }
+  void SetUp() override { cport::fw::InitMainThread(); }
 };
 
 // Runs until terminated, or throws when asked to.
-class ProbeThread : public fw::TThread {
+class ProbeThread : public cport::fw::TThread {
  public:
   explicit ProbeThread(bool createSuspended, bool fail = false)
       : TThread(createSuspended), fail_(fail) {}
@@ -28,7 +28,7 @@ class ProbeThread : public fw::TThread {
     Terminate();
     try {
       WaitFor();
-    } catch (const fw::EThread&) {
+    } catch (const cport::fw::EThread&) {
       // never started: the base ends it without running Execute
     }
   }
@@ -38,7 +38,7 @@ class ProbeThread : public fw::TThread {
   void Execute() override {
     started = true;
     if (fail_) throw std::runtime_error("body failed");
-    while (!Terminated()) comm::Api().Sleep(1);
+    while (!Terminated()) cport::comm::Api().Sleep(1);
     SetReturnValue(3);
   }
 
@@ -48,12 +48,12 @@ class ProbeThread : public fw::TThread {
 
 TEST_F(ThreadTest, CreatedSuspendedRunsOnlyAfterStart) {
   ProbeThread thread(true);
-  EXPECT_EQ(comm::Api().WaitForSingleObject(thread.Handle(), 50),
-            comm::kWaitTimeout);
+  EXPECT_EQ(cport::comm::Api().WaitForSingleObject(thread.Handle(), 50),
+            cport::comm::kWaitTimeout);
   EXPECT_FALSE(thread.started);
   thread.Start();
   ASSERT_TRUE(WaitUntil([&] { return thread.started.load(); }));
-  EXPECT_THROW(thread.Start(), fw::EThread);
+  EXPECT_THROW(thread.Start(), cport::fw::EThread);
   thread.Terminate();
   EXPECT_EQ(thread.WaitFor(), 3u);
   EXPECT_TRUE(thread.Finished());
@@ -61,7 +61,7 @@ TEST_F(ThreadTest, CreatedSuspendedRunsOnlyAfterStart) {
 }
 
 TEST_F(ThreadTest, NotSuspendedStartsAfterConstruction) {
-  auto thread = fw::MakeThread<ProbeThread>(false);
+  auto thread = cport::fw::MakeThread<ProbeThread>(false);
   ASSERT_TRUE(WaitUntil([&] { return thread->started.load(); }));
   thread.reset();  // the destructor terminates and waits
 }
@@ -77,12 +77,12 @@ TEST_F(ThreadTest, ExceptionLeavingExecuteIsKeptAndEndsTheThread) {
 
 TEST_F(ThreadTest, NeverStartedThreadEndsWithoutRunningExecute) {
   std::unique_ptr<ProbeThread> thread = std::make_unique<ProbeThread>(true);
-  EXPECT_THROW(thread->WaitFor(), fw::EThread);  // would never return
+  EXPECT_THROW(thread->WaitFor(), cport::fw::EThread);  // would never return
   thread.reset();
 }
 
 TEST_F(ThreadTest, WaitingForItselfIsRefused) {
-  class SelfWaiter : public fw::TThread {
+  class SelfWaiter : public cport::fw::TThread {
    public:
     SelfWaiter() : TThread(true) {}
     bool refused = false;
@@ -91,7 +91,7 @@ TEST_F(ThreadTest, WaitingForItselfIsRefused) {
     void Execute() override {
       try {
         WaitFor();
-      } catch (const fw::EThread&) {
+      } catch (const cport::fw::EThread&) {
         refused = true;
       }
     }
@@ -108,12 +108,12 @@ class RefusingApi : public fwtest::SyncOnlyApi {
   static constexpr std::uint32_t kDenied = 13;
   bool refuseThreads = false;
 
-  bool SetThreadPriority(comm::Handle, int) override {
+  bool SetThreadPriority(cport::comm::Handle, int) override {
     SetLastError(kDenied);
     return false;
   }
-  comm::Handle CreateThread(std::function<std::uint32_t()> body,
-                            bool suspended) override {
+  cport::comm::Handle CreateThread(std::function<std::uint32_t()> body,
+                                   bool suspended) override {
     if (!refuseThreads)
       return NativeSync::CreateThread(std::move(body), suspended);
     SetLastError(kDenied);
@@ -123,12 +123,12 @@ class RefusingApi : public fwtest::SyncOnlyApi {
 
 TEST_F(ThreadTest, RefusedPriorityRaisesThreadError) {
   RefusingApi api;
-  comm::ScopedApi scoped(api);
+  cport::comm::ScopedApi scoped(api);
   ProbeThread thread(true);
   try {
-    thread.SetPriority(comm::kThreadPriorityHighest);
+    thread.SetPriority(cport::comm::kThreadPriorityHighest);
     ADD_FAILURE() << "no error";
-  } catch (const fw::EThread& e) {
+  } catch (const cport::fw::EThread& e) {
     EXPECT_EQ(e.Message(), u"Thread Error: " +
                                api.FormatMessageW(RefusingApi::kDenied) +
                                u" (13)");
@@ -139,11 +139,11 @@ TEST_F(ThreadTest, RefusedPriorityRaisesThreadError) {
 TEST_F(ThreadTest, RefusedCreationRaisesThreadCreationError) {
   RefusingApi api;
   api.refuseThreads = true;
-  comm::ScopedApi scoped(api);
+  cport::comm::ScopedApi scoped(api);
   try {
     ProbeThread thread(false);
     ADD_FAILURE() << "no error";
-  } catch (const fw::EThread& e) {
+  } catch (const cport::fw::EThread& e) {
     EXPECT_EQ(e.Message(), u"Thread creation error: " +
                                api.FormatMessageW(RefusingApi::kDenied));
   }

@@ -24,11 +24,11 @@ inline bool PumpUntil(const std::function<bool()>& done,
   const auto deadline = std::chrono::steady_clock::now() + bound;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    const comm::Handle work[] = {fw::CallsWaitingEvent(),
-                                 fw::SentMessagesWaitingEvent()};
-    comm::Api().WaitForMultipleObjects(2, work, false, 10);
-    fw::CheckSynchronize();
-    fw::ProcessSentMessages();
+    const cport::comm::Handle work[] = {cport::fw::CallsWaitingEvent(),
+                                        cport::fw::SentMessagesWaitingEvent()};
+    cport::comm::Api().WaitForMultipleObjects(2, work, false, 10);
+    cport::fw::CheckSynchronize();
+    cport::fw::ProcessSentMessages();
   }
   return true;
 }
@@ -75,9 +75,9 @@ class Worker {
 class WakeCounter {
  public:
   WakeCounter() {
-    fw::SetWakeMainThread([this] { ++count_; });
+    cport::fw::SetWakeMainThread([this] { ++count_; });
   }
-  ~WakeCounter() { fw::SetWakeMainThread(nullptr); }
+  ~WakeCounter() { cport::fw::SetWakeMainThread(nullptr); }
   int Count() const { return count_; }
   bool WaitFor(int count) {
     return WaitUntil([&] { return count_ >= count; });

@@ -19,7 +19,7 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   return ::DefWindowProcW(window, message, w, l);
 }
 
-class Sender : public fw::TThread {
+class Sender : public cport::fw::TThread {
  public:
   Sender(HWND window, std::thread::id* handledOn)
       : TThread(true), window_(window), handledOn_(handledOn) {}
@@ -37,7 +37,7 @@ class Sender : public fw::TThread {
 };
 
 TEST(WindowMessageTest, WaitForHandlesMessagesSentThroughTheWindowSystem) {
-  fw::InitMainThread();
+  cport::fw::InitMainThread();
   WNDCLASSW wc{};
   wc.lpfnWndProc = ProbeProc;
   wc.hInstance = ::GetModuleHandleW(nullptr);

@@ -8,7 +8,7 @@
 #include "platform/posix/posix_comm.h"
 #include "pty_fixture.h"
 
-namespace comm::test {
+namespace cport::comm::test {
 namespace {
 
 using posix::ParseComName;
@@ -132,4 +132,4 @@ TEST_F(DeviceNameOpenTest, OnlyExistingDevicesOpen) {
 }
 
 }  // namespace
-}  // namespace comm::test
+}  // namespace cport::comm::test

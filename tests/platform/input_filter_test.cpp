@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 namespace {
 
 std::string Feed(InputFilter& filter, const std::string& raw,
@@ -99,4 +99,4 @@ TEST(InputFilterTest, MarkSplitAcrossReadsIsCompletedByTheNext) {
 }
 
 }  // namespace
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

@@ -13,7 +13,7 @@
 #include "gtest/gtest.h"
 #include "platform/comm_api.h"
 
-namespace comm::test {
+namespace cport::comm::test {
 namespace {
 
 // Closes the handles a test made.
@@ -215,4 +215,4 @@ TEST(NativeSyncTest, ThreadHandleIsSignalledOnceItsBodyReturns) {
 }
 
 }  // namespace
-}  // namespace comm::test
+}  // namespace cport::comm::test

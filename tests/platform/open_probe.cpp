@@ -7,12 +7,13 @@
 int main(int argc, char** argv) {
   if (argc != 2) return 255;
   std::string ascii = std::string("\\\\.\\COM") + argv[1];
-  comm::CommApi& api = comm::PlatformApi();
-  comm::Handle h =
-      api.CreateFileW(std::u16string(ascii.begin(), ascii.end()),
-                      comm::kGenericRead | comm::kGenericWrite, 0,
-                      comm::kOpenExisting, comm::kFileFlagOverlapped);
-  if (h == comm::kInvalidHandle) return static_cast<int>(api.GetLastError());
+  cport::comm::CommApi& api = cport::comm::PlatformApi();
+  cport::comm::Handle h = api.CreateFileW(
+      std::u16string(ascii.begin(), ascii.end()),
+      cport::comm::kGenericRead | cport::comm::kGenericWrite, 0,
+      cport::comm::kOpenExisting, cport::comm::kFileFlagOverlapped);
+  if (h == cport::comm::kInvalidHandle)
+    return static_cast<int>(api.GetLastError());
   api.CloseHandle(h);
   return 0;
 }

@@ -16,7 +16,7 @@
 #include "pty_fixture.h"
 #include "terminal_rate.h"
 
-namespace comm::test {
+namespace cport::comm::test {
 namespace {
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
@@ -702,4 +702,4 @@ TEST(PseudoTerminalTest, ToldFromOtherDescriptors) {
 }
 
 }  // namespace
-}  // namespace comm::test
+}  // namespace cport::comm::test

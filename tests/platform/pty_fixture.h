@@ -19,7 +19,7 @@
 #include "platform/comm_api.h"
 #include "support/temp_dir.h"
 
-namespace comm::test {
+namespace cport::comm::test {
 
 // A temporary WINEPREFIX whose dosdevices directory the test fills.
 class TempPrefix {
@@ -124,4 +124,4 @@ inline long long MsSince(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
-}  // namespace comm::test
+}  // namespace cport::comm::test

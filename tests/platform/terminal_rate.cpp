@@ -5,7 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace comm::test {
+namespace cport::comm::test {
 
 std::uint32_t OutputRate(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
@@ -16,4 +16,4 @@ std::uint32_t OutputRate(const std::string& path) {
   return ok ? t.c_ospeed : 0;
 }
 
-}  // namespace comm::test
+}  // namespace cport::comm::test

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-namespace comm::test {
+namespace cport::comm::test {
 
 // 0 when the terminal cannot be read.
 std::uint32_t OutputRate(const std::string& path);
 
-}  // namespace comm::test
+}  // namespace cport::comm::test

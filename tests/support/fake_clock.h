@@ -18,14 +18,15 @@ struct FakeTicks : TTickCounter {
 };
 
 struct FakeIdle : TPauseIdle {
-  FakeIdle(FakeTicks& t, fw::TApplication& a) : ticks(t), application(a) {}
+  FakeIdle(FakeTicks& t, cport::fw::TApplication& a)
+      : ticks(t), application(a) {}
   void Idle(std::uint32_t) override {
     application.ProcessMessages();
     ++ticks.now;
     if (at) at(ticks.now);
   }
   FakeTicks& ticks;
-  fw::TApplication& application;
+  cport::fw::TApplication& application;
   std::function<void(std::uint32_t)> at;
 };
 

@@ -4,7 +4,7 @@
 
 #include "platform/comm_api.h"
 
-namespace comm {
+namespace cport::comm {
 
 inline Dcb Line8N1() {
   Dcb dcb;
@@ -18,4 +18,4 @@ inline Dcb Line8N1() {
   return dcb;
 }
 
-}  // namespace comm
+}  // namespace cport::comm

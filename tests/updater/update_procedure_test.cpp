@@ -79,12 +79,12 @@ TEST_F(UpdaterTest, CompleteUpdateSendsCommandAndImageWithTheirPauses) {
   // The port stays open on the device's line settings.
   EXPECT_TRUE(form4->ComPort1->Connected());
   EXPECT_TRUE(comm.IsOpen(comm.LastHandle()));
-  const comm::Dcb dcb = comm.State();
+  const cport::comm::Dcb dcb = comm.State();
   EXPECT_EQ(dcb.BaudRate, 115200u);
   EXPECT_EQ(dcb.ByteSize, 8);
-  EXPECT_EQ(dcb.Parity, comm::kNoParity);
-  EXPECT_EQ(dcb.StopBits, comm::kOneStopBit);
-  EXPECT_EQ(dcb.Flags, comm::kDcbBinary);
+  EXPECT_EQ(dcb.Parity, cport::comm::kNoParity);
+  EXPECT_EQ(dcb.StopBits, cport::comm::kOneStopBit);
+  EXPECT_EQ(dcb.Flags, cport::comm::kDcbBinary);
 }
 
 TEST_F(UpdaterTest, NextUpdateClosesThePortFirstAndTakesThePortChosenBefore) {

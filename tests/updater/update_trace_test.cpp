@@ -122,7 +122,7 @@ TEST_F(UpdateTraceTest, AnErrorWithTheSystemsText) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(),
             "error: WriteFile function failed (Error: 5) \u2014 " +
-                fw::ToUtf8(fw::SysErrorMessage(5)));
+                cport::fw::ToUtf8(cport::fw::SysErrorMessage(5)));
   EXPECT_EQ(Count(lines, "write: 32 bytes"), 4u);
 }
 

@@ -60,22 +60,23 @@ class Timeline {
 
 // The fake device, with the port's opens, closes and writes on the timeline.
 // A chosen write (counted from 1) can fail or be cut short.
-class TimedComm : public comm::FakeComm {
+class TimedComm : public cport::comm::FakeComm {
  public:
   explicit TimedComm(Timeline& timeline) : timeline_(timeline) {}
 
-  comm::Handle CreateFileW(const std::u16string& path, std::uint32_t access,
-                           std::uint32_t shareMode, std::uint32_t creation,
-                           std::uint32_t flags) override {
-    timeline_.Add("open " + fw::ToUtf8(path));
+  cport::comm::Handle CreateFileW(const std::u16string& path,
+                                  std::uint32_t access, std::uint32_t shareMode,
+                                  std::uint32_t creation,
+                                  std::uint32_t flags) override {
+    timeline_.Add("open " + cport::fw::ToUtf8(path));
     return FakeComm::CreateFileW(path, access, shareMode, creation, flags);
   }
-  bool CloseHandle(comm::Handle h) override {
+  bool CloseHandle(cport::comm::Handle h) override {
     if (IsOpen(h)) timeline_.Add("close");
     return FakeComm::CloseHandle(h);
   }
-  bool WriteFile(comm::Handle h, const void* buffer, std::uint32_t count,
-                 std::uint32_t* written, comm::Overlapped* ov) override {
+  bool WriteFile(cport::comm::Handle h, const void* buffer, std::uint32_t count,
+                 std::uint32_t* written, cport::comm::Overlapped* ov) override {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     timeline_.Add("write", {bytes, bytes + count});
     if (++writes_ == failAt_) FailNext("WriteFile", failError_);
@@ -104,7 +105,7 @@ class TimedComm : public comm::FakeComm {
 struct FakeTool : TToolLauncher {
   explicit FakeTool(Timeline& t) : timeline(t) {}
   void Start(const std::u16string& parameters) override {
-    timeline.Add("tool " + fw::ToUtf8(parameters));
+    timeline.Add("tool " + cport::fw::ToUtf8(parameters));
   }
   Timeline& timeline;
 };
@@ -199,8 +200,8 @@ class UpdaterTest : public ::testing::Test {
   FakeTicks ticks;
   Timeline timeline{ticks};
   TimedComm comm{timeline};
-  comm::ScopedApi api{comm};
-  fw::HeadlessApplication app;
+  cport::comm::ScopedApi api{comm};
+  cport::fw::HeadlessApplication app;
   FakeIdle idle{ticks, app};
   FakeTool tool{timeline};
   FakeBar bar{timeline};

@@ -7,7 +7,7 @@
 #include "platform/standard_streams.h"
 
 int main(int argc, char** argv) {
-  if (!comm::KeepStandardStreamsOpen()) return devcon::kExitFailed;
+  if (!cport::comm::KeepStandardStreamsOpen()) return devcon::kExitFailed;
   const char* root = std::getenv("DOV_SYSFS_ROOT");
   return devcon::Run(std::vector<std::string>(argv + 1, argv + argc),
                      root != nullptr && *root != '\0' ? root : "/sys",

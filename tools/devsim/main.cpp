@@ -43,7 +43,7 @@ std::string Join(const std::vector<std::string>& parts, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!comm::KeepStandardStreamsOpen()) return devsim::kExitSetup;
+  if (!cport::comm::KeepStandardStreamsOpen()) return devsim::kExitSetup;
   std::string error;
   auto cli = devsim::ParseCommandLine(
       std::vector<std::string>(argv + 1, argv + argc), error);

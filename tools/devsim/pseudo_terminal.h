@@ -11,7 +11,7 @@
 
 namespace devsim {
 
-using comm::posix::UniqueFd;
+using cport::comm::posix::UniqueFd;
 
 class PseudoTerminal {
  public:

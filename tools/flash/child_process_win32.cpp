@@ -37,7 +37,7 @@ std::wstring Quoted(const std::wstring& word) {
 }
 
 std::wstring Wide(const std::string& text) {
-  const std::u16string wide = fw::FromUtf8(text);
+  const std::u16string wide = cport::fw::FromUtf8(text);
   return std::wstring(wide.begin(), wide.end());
 }
 
@@ -45,8 +45,9 @@ std::wstring Wide(const std::string& text) {
 void MakePipe(HANDLE& read, HANDLE& write) {
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   if (!CreatePipe(&read, &write, &inherit, 0)) {
-    throw std::runtime_error("cannot make a pipe: " +
-                             fw::ToUtf8(fw::SysErrorMessage(GetLastError())));
+    throw std::runtime_error(
+        "cannot make a pipe: " +
+        cport::fw::ToUtf8(cport::fw::SysErrorMessage(GetLastError())));
   }
   SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
 }
@@ -85,8 +86,9 @@ TChildProcess::TChildProcess(const std::filesystem::path& program,
   output_.reset(Stream(outRead));
   errors_.reset(Stream(errRead));
   if (!started) {
-    throw std::runtime_error("cannot start " + program.string() + ": " +
-                             fw::ToUtf8(fw::SysErrorMessage(error)));
+    throw std::runtime_error(
+        "cannot start " + program.string() + ": " +
+        cport::fw::ToUtf8(cport::fw::SysErrorMessage(error)));
   }
   CloseHandle(info.hThread);
   process_->handle = info.hProcess;

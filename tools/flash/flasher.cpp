@@ -19,10 +19,12 @@ namespace {
 class TTransferWatch : public cport::TComLink {
  public:
   TTransferWatch() {
-    SetOnConn([this](fw::TObject*, bool on) { opened_ = opened_ || on; });
-    SetOnTxBuf([this](fw::TObject*, const std::uint8_t*, std::int32_t count) {
-      sent_ += static_cast<std::size_t>(count);
-    });
+    SetOnConn(
+        [this](cport::fw::TObject*, bool on) { opened_ = opened_ || on; });
+    SetOnTxBuf(
+        [this](cport::fw::TObject*, const std::uint8_t*, std::int32_t count) {
+          sent_ += static_cast<std::size_t>(count);
+        });
   }
   bool Opened() const { return opened_; }
   std::size_t Sent() const { return sent_; }
@@ -35,7 +37,7 @@ class TTransferWatch : public cport::TComLink {
 };
 
 std::string Message(std::exception_ptr error) {
-  return fw::ToUtf8(fw::TApplication::ExceptionMessage(error));
+  return cport::fw::ToUtf8(cport::fw::TApplication::ExceptionMessage(error));
 }
 
 std::string InterruptedMessage(const EInterrupted& stop, bool opened) {
@@ -59,7 +61,7 @@ std::size_t UpdateBytes() {
 TFlashOutcome RunFlash(const TFlashJob& job, TFlashSeams seams) {
   TWaitingComPort port(job.WaitPortMs, seams.Ticks, seams.Idle);
   ConfigureDevicePort(port);
-  port.SetOnRxChar([&port, &seams](fw::TObject*, std::int32_t count) {
+  port.SetOnRxChar([&port, &seams](cport::fw::TObject*, std::int32_t count) {
     DropReceived(port, count, seams.Trace);
   });
   TTransferWatch watch;

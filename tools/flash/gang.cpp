@@ -133,7 +133,7 @@ void SharedReset(TToolLauncher& tool, TUpdateTrace* trace) {
     tool.Start(parameters);
     if (trace != nullptr) {
       trace->Note("device console, for every device: " +
-                  fw::ToUtf8(parameters));
+                  cport::fw::ToUtf8(parameters));
     }
   }
 }

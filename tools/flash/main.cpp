@@ -124,7 +124,7 @@ int Flash(const TRun& run) {
   }
 #endif
 
-  fw::HeadlessApplication application;
+  cport::fw::HeadlessApplication application;
   dov::TSteadyTickCounter ticks;
   dov::TWaitingIdle waiting(application, ticks);
   TInterruptibleIdle idle(waiting);
@@ -241,7 +241,7 @@ int Run(const TFlashOptions& options) {
 int main(int argc, char** argv) {
   // Before anything is opened: a port must never take the number of a
   // closed standard stream, or the progress text would go to the device.
-  if (!comm::KeepStandardStreamsOpen()) return kExitOpenFailed;
+  if (!cport::comm::KeepStandardStreamsOpen()) return kExitOpenFailed;
   WatchForInterruption();
   const std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;

@@ -15,7 +15,7 @@ class TOneDeviceTool : public TToolLauncher {
   // `pattern`: the device's instance pattern (@USB\VID_...\SERIAL). A
   // blank inside it would split the tool's arguments, so it becomes '?'.
   TOneDeviceTool(TToolLauncher& tool, const std::string& pattern)
-      : tool_(tool), pattern_(fw::FromUtf8(pattern)) {
+      : tool_(tool), pattern_(cport::fw::FromUtf8(pattern)) {
     for (char16_t& c : pattern_) {
       if (c == u' ' || c == u'\t') c = u'?';
     }

@@ -27,7 +27,8 @@ TPrivateDosDevices::TPrivateDosDevices(const fs::path& device, unsigned port) {
     throw std::system_error(errno, std::generic_category(),
                             "cannot use " + device.string());
   }
-  if (!S_ISCHR(node.st_mode) || !comm::posix::IsTerminalDevice(node.st_rdev))
+  if (!S_ISCHR(node.st_mode) ||
+      !cport::comm::posix::IsTerminalDevice(node.st_rdev))
     throw std::runtime_error(device.string() + " is not a serial port");
   std::string pattern =
       (fs::temp_directory_path() / "dov-flash-XXXXXX").string();

@@ -78,8 +78,8 @@ fs::path Destination(fs::path path) {
 std::map<fs::path, unsigned> ComNumbers() {
   std::map<fs::path, unsigned> numbers;
   for (unsigned n = kComNumbers; n >= 1; --n) {
-    const auto path =
-        comm::posix::ResolveDeviceName(u"\\\\.\\COM" + fw::IntToStr(n));
+    const auto path = cport::comm::posix::ResolveDeviceName(
+        u"\\\\.\\COM" + cport::fw::IntToStr(n));
     if (!path) continue;
     numbers[Destination(*path)] = n;  // the lowest number wins
   }

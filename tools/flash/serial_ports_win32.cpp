@@ -14,7 +14,7 @@ namespace dov::flash {
 namespace {
 
 std::string Narrow(const std::wstring& wide) {
-  return fw::ToUtf8(std::u16string(wide.begin(), wide.end()));
+  return cport::fw::ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 std::string Lower(std::string text) {

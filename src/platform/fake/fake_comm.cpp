@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace comm {
+namespace cport::comm {
 
 struct FakeComm::Op {
   Overlapped* ov = nullptr;
@@ -621,4 +621,4 @@ bool FakeComm::WaitPending(Handle h) const {
   return d != nullptr && d->wait.has_value();
 }
 
-}  // namespace comm
+}  // namespace cport::comm

@@ -28,7 +28,7 @@
 
 #include "platform/native_sync.h"
 
-namespace comm {
+namespace cport::comm {
 
 // One recorded call. `args` holds the numeric arguments in call order:
 //   CreateFileW          access, shareMode, creationDisposition, flags (+ path)
@@ -181,4 +181,4 @@ class FakeComm : public NativeSync {
   Handle last_ = 0;
 };
 
-}  // namespace comm
+}  // namespace cport::comm

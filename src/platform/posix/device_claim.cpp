@@ -8,7 +8,7 @@
 #include <map>
 #include <mutex>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 namespace {
 
 struct Holders {
@@ -68,4 +68,4 @@ void DeviceClaim::Release() {
   fd_ = -1;
 }
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

@@ -7,7 +7,7 @@
 
 #include <sys/types.h>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 class DeviceClaim {
  public:
@@ -28,4 +28,4 @@ class DeviceClaim {
   bool exclusive_ = false;
 };
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

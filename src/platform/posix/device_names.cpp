@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 namespace {
 
 constexpr std::u16string_view kPrefix = u"\\\\.\\";
@@ -51,4 +51,4 @@ std::optional<std::string> ResolveDeviceName(const std::u16string& name) {
   return "/dev/ttyS" + std::to_string(*number - 1);
 }
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 // The port number n of "\\.\COMn" ("COM" in any case, n in 1..255 written
 // without sign or leading zeros), or nothing for any other name.
@@ -17,4 +17,4 @@ std::optional<unsigned> ParseComName(const std::u16string& name);
 // device name.
 std::optional<std::string> ResolveDeviceName(const std::u16string& name);
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

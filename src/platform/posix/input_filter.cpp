@@ -1,6 +1,6 @@
 #include "platform/posix/input_filter.h"
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 InputReport InputFilter::Filter(const std::uint8_t* raw, std::size_t size,
                                 std::vector<std::uint8_t>& out) {
@@ -51,4 +51,4 @@ void InputFilter::Deliver(std::uint8_t byte, std::vector<std::uint8_t>& out,
   if (byte == options_.eventChar) report.eventChar = true;
 }
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

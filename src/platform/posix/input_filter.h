@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 struct InputOptions {
   bool checkParity = false;  // report and (optionally) replace errors
@@ -46,4 +46,4 @@ class InputFilter {
   State state_ = State::kPlain;
 };
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

@@ -14,7 +14,7 @@
 #include <new>
 #include <vector>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 namespace {
 
 // The table is split into shards, each with its own lock, so that the
@@ -349,4 +349,4 @@ std::shared_ptr<KernelObject> Unregister(Handle h) {
 void SetLastErrorValue(std::uint32_t code) { tLastError = code; }
 std::uint32_t LastErrorValue() { return tLastError; }
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

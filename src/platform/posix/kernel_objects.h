@@ -20,7 +20,7 @@
 #include "platform/comm_api.h"
 #include "platform/posix/unique_fd.h"
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 enum class ObjectKind : std::uint8_t { kEvent, kThread, kDevice };
 
@@ -199,4 +199,4 @@ std::shared_ptr<T> LookupAs(Handle h) {
 void SetLastErrorValue(std::uint32_t code);
 std::uint32_t LastErrorValue();
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

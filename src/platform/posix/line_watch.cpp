@@ -8,7 +8,7 @@
 
 #include "platform/comm_api.h"
 
-namespace comm::posix {
+namespace cport::comm::posix {
 namespace {
 
 // Interrupts a thread's kernel wait. Its handler does nothing; it is
@@ -130,4 +130,4 @@ void LineWatch::Run(int fd) {
   ended_.notify_all();
 }
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

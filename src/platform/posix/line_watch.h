@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 // The kernel's counts of line errors on a device.
 struct LineCounters {
@@ -54,4 +54,4 @@ class LineWatch {
   std::thread thread_;
 };
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

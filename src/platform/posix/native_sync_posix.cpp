@@ -16,7 +16,7 @@
 #include "platform/native_sync.h"
 #include "platform/posix/kernel_objects.h"
 
-namespace comm {
+namespace cport::comm {
 namespace {
 
 using posix::Event;
@@ -383,4 +383,4 @@ std::u16string NativeSync::FormatMessageW(std::uint32_t code) {
   return result;
 }
 
-}  // namespace comm
+}  // namespace cport::comm

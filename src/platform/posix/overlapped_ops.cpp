@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 namespace {
 constexpr std::uint32_t kMax = 0xFFFFFFFFu;
 }  // namespace
@@ -45,4 +45,4 @@ std::optional<Clock::time_point> PendingRead::NextDeadline() const {
   return next;
 }
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

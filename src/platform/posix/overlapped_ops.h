@@ -13,7 +13,7 @@
 #include "platform/comm_api.h"
 #include "platform/posix/kernel_objects.h"
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 using Clock = std::chrono::steady_clock;
 
@@ -131,4 +131,4 @@ struct PendingWait {
   std::uint32_t* mask;
 };
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

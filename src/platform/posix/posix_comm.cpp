@@ -6,7 +6,7 @@
 #include "platform/posix/kernel_objects.h"
 #include "platform/posix/serial_device.h"
 
-namespace comm {
+namespace cport::comm {
 namespace {
 
 using posix::SerialDevice;
@@ -141,4 +141,4 @@ CommApi& PlatformApi() {
   return api;
 }
 
-}  // namespace comm
+}  // namespace cport::comm

@@ -4,7 +4,7 @@
 
 #include "platform/native_sync.h"
 
-namespace comm {
+namespace cport::comm {
 
 class PosixComm : public NativeSync {
  public:
@@ -30,4 +30,4 @@ class PosixComm : public NativeSync {
                            bool wait) override;
 };
 
-}  // namespace comm
+}  // namespace cport::comm

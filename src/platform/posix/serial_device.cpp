@@ -16,7 +16,7 @@
 #include "platform/posix/terminal.h"
 #include "platform/posix/terminal_class.h"
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 struct SerialDevice::Private {};
 
@@ -974,4 +974,4 @@ void SerialDevice::OnLineChange(std::uint32_t events) {
   if (!closed_) Raise(events);
 }
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

@@ -28,7 +28,7 @@
 #include "platform/posix/overlapped_ops.h"
 #include "platform/posix/unique_fd.h"
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 class SerialDevice final : public KernelObject, public InputSource {
  public:
@@ -193,4 +193,4 @@ class SerialDevice final : public KernelObject, public InputSource {
   std::thread thread_;
 };
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

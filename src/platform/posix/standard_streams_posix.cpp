@@ -5,7 +5,7 @@
 
 #include "platform/standard_streams.h"
 
-namespace comm {
+namespace cport::comm {
 
 bool KeepStandardStreamsOpen() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -21,4 +21,4 @@ bool KeepStandardStreamsOpen() {
   return true;
 }
 
-}  // namespace comm
+}  // namespace cport::comm

@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-namespace comm::posix::terminal {
+namespace cport::comm::posix::terminal {
 namespace {
 
 int Result(int rc) { return rc == 0 ? 0 : errno; }
@@ -163,4 +163,4 @@ bool IsPseudoTerminal(int fd) {
   return ::fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
 }
 
-}  // namespace comm::posix::terminal
+}  // namespace cport::comm::posix::terminal

@@ -8,7 +8,7 @@
 
 #include "platform/comm_api.h"
 
-namespace comm::posix::terminal {
+namespace cport::comm::posix::terminal {
 
 // Puts the line into raw binary mode (no echo, no line editing, no output
 // processing, errors marked in the input stream) and keeps its speed and
@@ -36,4 +36,4 @@ int SetOutputFlow(int fd, bool on);
 // its output queue is always empty.
 bool IsPseudoTerminal(int fd);
 
-}  // namespace comm::posix::terminal
+}  // namespace cport::comm::posix::terminal

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 namespace {
 
 // /dev/tty, /dev/console and /dev/ptmx.
@@ -53,4 +53,4 @@ bool IsTerminalDevice(dev_t device) {
   return false;
 }
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

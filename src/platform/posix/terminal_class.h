@@ -5,7 +5,7 @@
 
 #include <sys/types.h>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 // True for a device of the kernel's tty class: /sys/dev/char/MAJ:MIN names
 // the tty subsystem, or, for pseudo-terminal slaves (which sysfs does not
@@ -14,4 +14,4 @@ namespace comm::posix {
 // aliases or factories, not ports: false.
 bool IsTerminalDevice(dev_t device);
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace comm::posix {
+namespace cport::comm::posix {
 
 class UniqueFd {
  public:
@@ -33,4 +33,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace comm::posix
+}  // namespace cport::comm::posix

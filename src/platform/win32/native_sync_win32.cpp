@@ -6,7 +6,7 @@
 
 #include "platform/native_sync.h"
 
-namespace comm {
+namespace cport::comm {
 namespace {
 
 HANDLE H(Handle h) { return reinterpret_cast<HANDLE>(h); }
@@ -101,4 +101,4 @@ std::u16string NativeSync::FormatMessageW(std::uint32_t code) {
   return result;
 }
 
-}  // namespace comm
+}  // namespace cport::comm

@@ -1,9 +1,9 @@
 #include "platform/standard_streams.h"
 
-namespace comm {
+namespace cport::comm {
 
 // Ports are kernel handles here, never C runtime descriptors: a closed
 // standard stream cannot be mistaken for one.
 bool KeepStandardStreamsOpen() { return true; }
 
-}  // namespace comm
+}  // namespace cport::comm

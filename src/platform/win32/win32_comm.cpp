@@ -8,7 +8,7 @@
 
 #include "platform/native_sync.h"
 
-namespace comm {
+namespace cport::comm {
 namespace {
 
 static_assert(sizeof(Dcb) == sizeof(DCB));
@@ -172,4 +172,4 @@ CommApi& PlatformApi() {
   return api;
 }
 
-}  // namespace comm
+}  // namespace cport::comm

@@ -7,7 +7,7 @@
 
 #include "support/line_8n1.h"
 
-namespace comm::contract {
+namespace cport::comm::contract {
 namespace {
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
@@ -526,4 +526,4 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return info.param.name;
 }
 
-}  // namespace comm::contract
+}  // namespace cport::comm::contract

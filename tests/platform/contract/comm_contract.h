@@ -12,7 +12,7 @@
 
 #include "platform/comm_api.h"
 
-namespace comm::contract {
+namespace cport::comm::contract {
 
 // A backend with one port to open, whose far end never takes what is
 // written and never sends.
@@ -48,4 +48,4 @@ void RunCase(Bench& bench, const Case& c);
 // The case names, for test names.
 std::string CaseName(const ::testing::TestParamInfo<Case>& info);
 
-}  // namespace comm::contract
+}  // namespace cport::comm::contract

@@ -2,7 +2,7 @@
 #include "platform/contract/comm_contract.h"
 #include "platform/fake/fake_comm.h"
 
-namespace comm::contract {
+namespace cport::comm::contract {
 namespace {
 
 class FakeBench : public Bench {
@@ -31,4 +31,4 @@ INSTANTIATE_TEST_SUITE_P(Fake, FakeContract, ::testing::ValuesIn(Cases()),
                          CaseName);
 
 }  // namespace
-}  // namespace comm::contract
+}  // namespace cport::comm::contract

@@ -3,7 +3,7 @@
 #include "platform/contract/comm_contract.h"
 #include "platform/pty_fixture.h"
 
-namespace comm::contract {
+namespace cport::comm::contract {
 namespace {
 
 class PtyBench : public Bench {
@@ -32,4 +32,4 @@ INSTANTIATE_TEST_SUITE_P(Posix, PosixContract, ::testing::ValuesIn(Cases()),
                          CaseName);
 
 }  // namespace
-}  // namespace comm::contract
+}  // namespace cport::comm::contract

@@ -8,7 +8,7 @@
 
 #include "platform/contract/comm_contract.h"
 
-namespace comm::contract {
+namespace cport::comm::contract {
 namespace {
 
 bool RunningUnderWine() {
@@ -49,4 +49,4 @@ INSTANTIATE_TEST_SUITE_P(Win32, Win32Contract, ::testing::ValuesIn(Cases()),
                          CaseName);
 
 }  // namespace
-}  // namespace comm::contract
+}  // namespace cport::comm::contract

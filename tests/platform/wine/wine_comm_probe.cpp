@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace comm;
+using namespace cport::comm;
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 
