@@ -3,6 +3,7 @@
 // and the caller's buffer must stay valid.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,6 +17,9 @@ namespace cport {
 struct TAsync {
   // Handed to the driver; hEvent is the record's own manual-reset event.
   cport::comm::Overlapped Overlapped;
+  // The last operation issued with the record completed at once: its event
+  // is set already.
+  bool EndedAtOnce = false;
   TOperationKind Kind = okWrite;
   // The bytes of the last write issued with the record, or null: the
   // record's own copy (Copy), or, for a blocking write, the caller's buffer,
@@ -44,17 +48,54 @@ void AllocAsync(PAsync& AsyncPtr);
 // the pointer to null. Null is accepted and left alone.
 void ReleaseAsync(PAsync& AsyncPtr);
 
-// Owns a record for one scope (the blocking transfers).
+// A port's spare record for its blocking transfers, so that a blocking call
+// need not make and close an event each time. A call takes the spare, or a
+// new record when another call holds it (another thread, or a handler that
+// transfers from inside a transfer), and gives it back once its operation
+// has ended with the event signalled.
+class SpareAsync {
+ public:
+  SpareAsync() = default;
+  ~SpareAsync() { Clear(); }
+  SpareAsync(const SpareAsync&) = delete;
+  SpareAsync& operator=(const SpareAsync&) = delete;
+
+  // A record as AllocAsync gives it.
+  PAsync Take();
+  // Keeps `AsyncPtr`, whose operation has ended and whose event is
+  // signalled, as the spare; releases it when there is one already. Sets
+  // the pointer to null.
+  void Give(PAsync& AsyncPtr);
+  // Releases the spare.
+  void Clear();
+
+ private:
+  std::atomic<PAsync> FSpare{nullptr};
+};
+
+// Holds a record for one blocking transfer: released at the end of the
+// scope, or given back to the spare when Keep was called.
 class ScopedAsync {
  public:
-  ScopedAsync() { AllocAsync(ptr_); }
-  ~ScopedAsync() { ReleaseAsync(ptr_); }
+  explicit ScopedAsync(SpareAsync& spare) : spare_(spare), ptr_(spare.Take()) {}
+  ~ScopedAsync() {
+    if (keep_) {
+      spare_.Give(ptr_);
+    } else {
+      ReleaseAsync(ptr_);
+    }
+  }
   ScopedAsync(const ScopedAsync&) = delete;
   ScopedAsync& operator=(const ScopedAsync&) = delete;
   PAsync& Ptr() { return ptr_; }
+  // The operation has ended and the event is signalled: the record may
+  // serve the next blocking transfer.
+  void Keep() { keep_ = true; }
 
  private:
-  PAsync ptr_ = nullptr;
+  SpareAsync& spare_;
+  PAsync ptr_;
+  bool keep_ = false;
 };
 
 }  // namespace cport

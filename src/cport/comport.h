@@ -291,12 +291,19 @@ class TCustomComPort : public cport::fw::TComponent {
   // the bytes when `copy` is set, else it refers to the caller's buffer.
   std::int32_t StartWrite(const void* Buffer, std::int32_t Count, TAsync& async,
                           bool copy);
+  // WaitForAsync on a record known to be valid; without `wait` for an
+  // operation known to have ended, whose event is set. `reusable` tells
+  // whether the record's event was seen signalled (or known to be) and the
+  // port is still there, so that the record may serve another blocking
+  // transfer.
+  std::int32_t Await(TAsync& async, bool wait, bool& reusable);
   // ReadAsync without the record's text: for ReadAsync and ReadStrAsync.
   std::int32_t StartRead(void* Buffer, std::int32_t Count, TAsync& async);
-  // A blocking transfer: issues with a record of its own, waits, hands the
-  // completed record to `completed` when given, releases the record.
-  // Returns 0 without touching the port again when a link's handler
-  // destroyed it while the operation was issued.
+  // A blocking transfer: issues with a record of its own (the port's spare
+  // when no other call holds it), waits, hands the completed record to
+  // `completed` when given, and gives the record back to the spare or
+  // releases it. Returns 0 without touching the port again when a link's
+  // handler destroyed it.
   template <class IssueFn, class CompletedFn = std::nullptr_t>
   std::int32_t RunBlocking(const IssueFn& issue,
                            const CompletedFn& completed = nullptr);
@@ -368,6 +375,8 @@ class TCustomComPort : public cport::fw::TComponent {
   // event thread and closes the port again leaves the work to it.
   bool FClosing = false;
   cport::comm::Handle FHandle = cport::comm::kInvalidHandle;
+  // The record the blocking transfers reuse; released by Close.
+  SpareAsync FSpareAsync;
   std::uintptr_t FWindow = 0;
   std::int32_t FUpdateCount = 0;
   std::vector<TComLink*> FLinks;

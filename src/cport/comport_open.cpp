@@ -54,6 +54,7 @@ void TCustomComPort::Close() {
   }
   if (FThreadCreated) StopEventThread();
   DestroyDeviceHandle();
+  FSpareAsync.Clear();
   FConnected = false;
   TellLinks(&TComLink::OnConn, false);
   FireAfterClose();

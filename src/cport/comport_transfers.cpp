@@ -55,6 +55,7 @@ std::int32_t TCustomComPort::Issue(TOperationKind kind, void* Buffer,
       kind == okWrite
           ? api.WriteFile(FHandle, Buffer, count, &done, &async.Overlapped)
           : api.ReadFile(FHandle, Buffer, count, &done, &async.Overlapped);
+  async.EndedAtOnce = ok;
   if (!ok && api.GetLastError() != cport::comm::kErrorIoPending)
     RaiseLastError(CodeOf(kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
   return static_cast<std::int32_t>(done);
@@ -144,25 +145,33 @@ std::int32_t TCustomComPort::ReadStrAsync(std::u16string& Str,
 
 std::int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
   if (!CheckAsync(AsyncPtr)) return 0;
-  TAsync& async = *AsyncPtr;
+  bool reusable = false;
+  return Await(*AsyncPtr, true, reusable);
+}
+
+std::int32_t TCustomComPort::Await(TAsync& async, bool wait, bool& reusable) {
   cport::comm::CommApi& api = cport::comm::Api();
   std::uint32_t done = 0;
-  if (api.WaitForSingleObject(async.Overlapped.hEvent,
-                              cport::comm::kInfinite) !=
-          cport::comm::kWaitObject0 ||
+  const bool signalled =
+      !wait || api.WaitForSingleObject(async.Overlapped.hEvent,
+                                       cport::comm::kInfinite) ==
+                   cport::comm::kWaitObject0;
+  if (!signalled ||
       !api.GetOverlappedResult(FHandle, &async.Overlapped, &done, false)) {
     done = 0;
     RaiseLastError(
         CodeOf(async.Kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
   }
   const auto count = static_cast<std::int32_t>(done);
+  bool portKept = true;
   if (async.Kind == okRead) {
     if (!async.TextBytes.empty())
       async.Text = Decode(cport::fw::kCpAcp, async.TextBytes.data(), count);
-    if (InputCount() == 0) TellLinks(&TComLink::OnRx, false);
+    if (InputCount() == 0) portKept = TellLinks(&TComLink::OnRx, false);
   } else if (async.Data != nullptr) {
-    TellLinks(&TComLink::OnTxBuf, async.Data, async.Size);
+    portKept = TellLinks(&TComLink::OnTxBuf, async.Data, async.Size);
   }
+  reusable = signalled && portKept;
   return count;
 }
 
@@ -183,7 +192,7 @@ bool TCustomComPort::IsAsyncCompleted(PAsync AsyncPtr) {
 template <class IssueFn, class CompletedFn>
 std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
                                          const CompletedFn& completed) {
-  ScopedAsync async;
+  ScopedAsync async(FSpareAsync);
   const Watch watch(this);
   try {
     issue(async.Ptr());
@@ -208,10 +217,14 @@ std::int32_t TCustomComPort::RunBlocking(const IssueFn& issue,
     AwaitRecordAlone(*async.Ptr());
     return 0;
   }
-  // The wait touches the port no more once the links have heard of the
-  // transfer, so a handler that destroys the port there leaves only the
-  // record to release.
-  const std::int32_t count = WaitForAsync(async.Ptr());
+  // An operation that completed at once needs no wait: its event is set,
+  // and the record holds its outcome.
+  bool reusable = false;
+  const std::int32_t count =
+      Await(*async.Ptr(), !async.Ptr()->EndedAtOnce, reusable);
+  // A record whose wait failed, or whose port a link's handler destroyed,
+  // is released instead.
+  if (reusable) async.Keep();
   if constexpr (!std::is_null_pointer_v<CompletedFn>) completed(*async.Ptr());
   return count;
 }

@@ -96,8 +96,8 @@ TEST_F(TransferTest, FreshRecordCompletesAtOnceWithNothing) {
   ReleaseAsync(async);
 }
 
-// Each blocking call starts from a new record, with nothing of the previous
-// transfer left to it.
+// The blocking calls reuse one record: each must still start as on a new
+// one, with nothing of the previous transfer left in it.
 TEST_F(TransferTest, EachBlockingTransferStartsFromANewRecord) {
   const std::vector<std::uint8_t> block(32, 'k');
   EXPECT_EQ(port.Write(block.data(), 32), 32);
