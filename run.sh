@@ -16,7 +16,7 @@ case "${1:-}" in
 esac
 scripts/install-deps
 cmake --preset linux >/dev/null
-cmake --build --preset linux -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
+cmake --build --preset linux -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\] |^ninja: no work to do' || true
 [ "${PIPESTATUS[0]}" -eq 0 ]
 
 bin=build/linux/bin
