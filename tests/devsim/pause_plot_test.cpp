@@ -1,6 +1,9 @@
 // The picture of an update's pauses: which marks it holds for a known
 // record and a known trace, which of them are flagged, and that it is
-// written as SVG or PNG or the failure is reported.
+// written as SVG or PNG or the failure is reported. Also how the text report
+// of the known record sums its late delivery up.
+#include "pause_plot.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,7 +12,7 @@
 #include <vector>
 
 #include "pause_marks.h"
-#include "pause_plot.h"
+#include "plot_files.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -32,7 +35,8 @@ using Summary = std::tuple<MarkSource, std::size_t, GapKind, MarkFlag>;
 
 std::vector<Summary> Summarise(const std::vector<Mark>& marks) {
   std::vector<Summary> out;
-  for (const Mark& m : marks) out.emplace_back(m.source, m.write, m.kind, m.flag);
+  for (const Mark& m : marks)
+    out.emplace_back(m.source, m.write, m.kind, m.flag);
   return out;
 }
 
@@ -75,6 +79,22 @@ TEST(PausePlot, ReportMarksFollowTheVerdict) {
   EXPECT_EQ(Summarise(marks), expected);
   EXPECT_NEAR(marks[6].ms, 2170.0 - 2160.61, 1e-9);
   EXPECT_EQ(marks[6].minimum_ms, 10);
+}
+
+TEST(PausePlot, TextReportSumsLateDeliveriesUpUnlessVerbose) {
+  const devsim::Report report = KnownRecord();
+  const std::string summary =
+      "late deliveries:  1 write reached the device late; the host kept the "
+      "pauses in front of them";
+  const std::string listed = "LATE DELIVERY:    write 2 (before_write)";
+  const std::string brief = devsim::FormatText(report);
+  EXPECT_NE(brief.find(summary + " (listed with -v"), std::string::npos)
+      << brief;
+  EXPECT_EQ(brief.find(listed), std::string::npos) << brief;
+  const std::string verbose = devsim::FormatText(report, true);
+  EXPECT_NE(verbose.find(summary + "\n" + listed), std::string::npos)
+      << verbose;
+  EXPECT_NE(verbose.find("HOST BELOW MINIMUM: write 6"), std::string::npos);
 }
 
 TEST(PausePlot, WithoutHostRecordOnlyTheDeviceIsDrawn) {
@@ -123,7 +143,7 @@ constexpr char kTrace[] =
 TEST(PausePlot, TraceMarksAreTheStreamsPauses) {
   const std::vector<Mark> marks = devsim::MarksFromTrace(kTrace, 4);
   const std::vector<Summary> expected = {
-      {kHost, 0, kBoot, kNone},  {kHost, 0, kWrite, kNone},
+      {kHost, 0, kBoot, kNone},   {kHost, 0, kWrite, kNone},
       {kHost, 1, kWrite, kBelow}, {kHost, 2, kWrite, kNone},
       {kHost, 3, kWrite, kNone},  {kHost, 4, kBlock, kNone},
       {kHost, 4, kWrite, kNone},  {kHost, 5, kWrite, kNone},
@@ -150,9 +170,8 @@ TEST(PausePlot, WritesSvgOrPngAndReportsAFileItCannotWrite) {
   const struct {
     const char* name;
     std::string start;  // the first bytes of the file
-  } cases[] = {{"pauses.svg", "<?xml"},
-               {"pauses", "<?xml"},
-               {"pauses.PNG", "\x89PNG"}};
+  } cases[] = {
+      {"pauses.svg", "<?xml"}, {"pauses", "<?xml"}, {"pauses.PNG", "\x89PNG"}};
   for (const auto& [name, start] : cases) {
     SCOPED_TRACE(name);
     std::string error;
@@ -167,6 +186,19 @@ TEST(PausePlot, WritesSvgOrPngAndReportsAFileItCannotWrite) {
     std::string error;
     EXPECT_FALSE(devsim::DrawPausePlot(marks, "title", dir / name, error));
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+  }
+}
+
+TEST(PausePlot, EachOfSeveralDevicesKeepsTheFormatInItsName) {
+  const struct {
+    const char* given;
+    int port;
+    const char* named;
+  } cases[] = {{"pauses.svg", 3, "pauses.COM3.svg"},
+               {"out/p.png", 4, "out/p.COM4.png"},
+               {"pauses", 5, "pauses.COM5"}};
+  for (const auto& [given, port, named] : cases) {
+    EXPECT_EQ(devsim::PlotFileOfPort(given, port), named) << given;
   }
 }
 

@@ -83,8 +83,8 @@ std::vector<TraceEvent> ParseTrace(std::string_view trace) {
 std::vector<Mark> MarksFromReport(const Report& report) {
   std::vector<Mark> marks;
   if (report.host) {
-    AddMarks(report.host->gaps, MarkSource::kHost,
-             WritesOf(report.host->below), {}, marks);
+    AddMarks(report.host->gaps, MarkSource::kHost, WritesOf(report.host->below),
+             {}, marks);
   }
   const Analysis& device = report.analysis;
   AddMarks(device.gaps, MarkSource::kDevice, WritesOf(device.below),

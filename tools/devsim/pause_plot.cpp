@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <set>
 #include <vector>
@@ -160,14 +161,12 @@ void DrawBand(Canvas& canvas, const Band& band, const std::vector<Mark>& marks,
   const double width = x.to - x.from;
   canvas.Frame(left, top, width, height);
   std::set<double> minimums;
-  double lo = 0;
-  double hi = 0;
+  double lo = std::numeric_limits<double>::infinity();
+  double hi = -lo;
   for (const Mark& mark : marks) {
     minimums.insert(mark.minimum_ms);
-    const double low = std::min(mark.ms, mark.minimum_ms);
-    const double high = std::max(mark.ms, mark.minimum_ms);
-    lo = &mark == &marks.front() ? low : std::min(lo, low);
-    hi = &mark == &marks.front() ? high : std::max(hi, high);
+    lo = std::min({lo, mark.ms, mark.minimum_ms});
+    hi = std::max({hi, mark.ms, mark.minimum_ms});
   }
   std::string title = band.name;
   for (const double minimum : minimums) {
@@ -206,20 +205,16 @@ void DrawLegend(Canvas& canvas, double y, bool device) {
     canvas.Text(x + 18, y, text, 13);
     x += 18 + 8.0 * static_cast<double>(text.size()) + 30;
   };
-  entry("host's pause", [&](double px, double py) {
-    canvas.Dot(px, py, kHost, true);
-  });
+  entry("host's pause",
+        [&](double px, double py) { canvas.Dot(px, py, kHost, true); });
   if (device) {
-    entry("gap the device saw", [&](double px, double py) {
-      canvas.Dot(px, py, kDevice, false);
-    });
-    entry("delivered late", [&](double px, double py) {
-      canvas.Ring(px, py, kLate);
-    });
+    entry("gap the device saw",
+          [&](double px, double py) { canvas.Dot(px, py, kDevice, false); });
+    entry("delivered late",
+          [&](double px, double py) { canvas.Ring(px, py, kLate); });
   }
-  entry("below its minimum", [&](double px, double py) {
-    canvas.Cross(px, py, kBelow);
-  });
+  entry("below its minimum",
+        [&](double px, double py) { canvas.Cross(px, py, kBelow); });
   entry("minimum", [&](double px, double py) {
     canvas.Line(px - 8, py, px + 8, py, kBelow, 1.5, true);
   });
@@ -271,8 +266,8 @@ bool IsPng(const std::filesystem::path& file) {
 bool Failed(cairo_status_t status, const std::filesystem::path& file,
             std::string& error) {
   if (status == CAIRO_STATUS_SUCCESS) return false;
-  error = "cannot write " + file.string() + ": " +
-          cairo_status_to_string(status);
+  error =
+      "cannot write " + file.string() + ": " + cairo_status_to_string(status);
   return true;
 }
 

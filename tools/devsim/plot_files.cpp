@@ -10,8 +10,8 @@ namespace devsim {
 std::filesystem::path PlotFileOfPort(const std::filesystem::path& file,
                                      int port) {
   std::filesystem::path named = file;
-  named.replace_filename(file.stem().string() + ".COM" +
-                         std::to_string(port) + file.extension().string());
+  named.replace_filename(file.stem().string() + ".COM" + std::to_string(port) +
+                         file.extension().string());
   return named;
 }
 
@@ -25,8 +25,8 @@ bool PlotReport(const Report& report, const std::filesystem::path& file,
 }
 
 bool PlotTrace(const std::filesystem::path& trace,
-               const std::filesystem::path& file,
-               std::size_t writes_per_block, std::string& error) {
+               const std::filesystem::path& file, std::size_t writes_per_block,
+               std::string& error) {
   std::ifstream in(trace, std::ios::binary);
   std::ostringstream text;
   if (!in || !(text << in.rdbuf())) {
@@ -38,9 +38,10 @@ bool PlotTrace(const std::filesystem::path& trace,
     error = trace.string() + " holds no pause of an update";
     return false;
   }
-  return DrawPausePlot(marks, "Pauses in " + trace.filename().string() +
-                                  ", as the host timed them",
-                       file, error);
+  return DrawPausePlot(
+      marks,
+      "Pauses in " + trace.filename().string() + ", as the host timed them",
+      file, error);
 }
 
 }  // namespace devsim

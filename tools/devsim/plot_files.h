@@ -23,7 +23,7 @@ bool PlotReport(const Report& report, const std::filesystem::path& file,
 // False, with `error` set, when the trace cannot be read, holds no pause of
 // the update, or the picture could not be written.
 bool PlotTrace(const std::filesystem::path& trace,
-               const std::filesystem::path& file,
-               std::size_t writes_per_block, std::string& error);
+               const std::filesystem::path& file, std::size_t writes_per_block,
+               std::string& error);
 
 }  // namespace devsim
