@@ -62,12 +62,24 @@ TEST(DevsimOptions, MistakesAreNamed) {
       {{"--scale", "0.1"}, "unknown option --scale"},
       {{"com3"}, "unexpected argument com3"},
       {{"--port", "3", "-p", "3"}, "COM3 is given twice"},
+      {{"--plot-trace", "trace.txt"},
+       "--plot-trace needs --plot FILE to draw into"},
   };
   for (const auto& [args, message] : cases) {
     std::string error;
     EXPECT_FALSE(ParseCommandLine(args, error)) << message;
     EXPECT_EQ(error, message);
   }
+}
+
+TEST(DevsimOptions, PictureOptionsAreTaken) {
+  std::string error;
+  const auto cli = ParseCommandLine(
+      {"--plot", "p.svg", "--plot-trace", "trace.txt", "-v"}, error);
+  ASSERT_TRUE(cli) << error;
+  EXPECT_EQ(cli->plot_file, "p.svg");
+  EXPECT_EQ(cli->plot_trace, "trace.txt");
+  EXPECT_TRUE(cli->verbose);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sched.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "firmware/firmware_image.h"
 #include "options.h"
 #include "platform/standard_streams.h"
+#include "plot_files.h"
 #include "simulator.h"
 
 namespace {
@@ -57,6 +59,14 @@ int main(int argc, char** argv) {
   }
   if (cli->version) {
     std::cout << dov::tools::VersionText(kTool);
+    return devsim::kExitPassed;
+  }
+  if (!cli->plot_trace.empty()) {
+    if (!devsim::PlotTrace(cli->plot_trace, cli->plot_file,
+                           cli->config.minimums.writes_per_block, error)) {
+      std::cerr << "dov-devsim: " << error << '\n';
+      return devsim::kExitFailed;
+    }
     return devsim::kExitPassed;
   }
   cli->config.image = dov::FirmwareImage;
@@ -113,6 +123,7 @@ int main(int argc, char** argv) {
   g_simulators.clear();
 
   bool setupFailed = false;
+  bool pictureFailed = false;
   bool passed = true;
   std::vector<std::string> shown;
   std::vector<std::string> json;
@@ -124,7 +135,17 @@ int main(int argc, char** argv) {
     }
     passed = passed && reports[i].Passed();
     json.push_back(devsim::FormatJson(reports[i]));
-    shown.push_back(cli->json ? json.back() : devsim::FormatText(reports[i]));
+    shown.push_back(cli->json ? json.back()
+                              : devsim::FormatText(reports[i], cli->verbose));
+    if (cli->plot_file.empty()) continue;
+    const std::filesystem::path plot =
+        simulators.size() > 1
+            ? devsim::PlotFileOfPort(cli->plot_file, cli->ports[i])
+            : std::filesystem::path(cli->plot_file);
+    if (!devsim::PlotReport(reports[i], plot, error)) {
+      std::cerr << "dov-devsim: " << error << '\n';
+      pictureFailed = true;
+    }
   }
   if (!shown.empty()) std::cout << Join(shown, cli->json);
   if (!cli->report_file.empty() && !json.empty()) {
@@ -136,5 +157,5 @@ int main(int argc, char** argv) {
     }
   }
   if (setupFailed) return devsim::kExitSetup;
-  return passed ? devsim::kExitPassed : devsim::kExitFailed;
+  return passed && !pictureFailed ? devsim::kExitPassed : devsim::kExitFailed;
 }

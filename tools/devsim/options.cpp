@@ -19,6 +19,16 @@ const std::array kOptions{
     TOption{'j', "json", nullptr,
             "print the report as JSON (an array for several devices)"},
     TOption{'r', "report", "FILE", "also write the JSON report to FILE"},
+    TOption{0, "plot", "FILE",
+            "draw every pause against its minimum into FILE (PNG when it\n"
+            "ends in .png, SVG otherwise; FILE.COMn.EXT for each of several\n"
+            "devices)"},
+    TOption{0, "plot-trace", "TRACE",
+            "draw the pauses of a dov-flash --log trace into the --plot\n"
+            "file, and play no device"},
+    TOption{'v', "verbose", nullptr,
+            "list each late delivery in the text report, not only their\n"
+            "number"},
     TOption{'t', "timeout", "S", "stop and report after S seconds"},
     TOption{0, "ready-file", "FILE",
             "create FILE while the link exists (FILE.COMn for each of\n"
@@ -79,6 +89,10 @@ bool Apply(const dov::tools::TGivenOption& given, CommandLine& cli) {
     return false;
   } else if (given.Is("report")) {
     cli.report_file = v;
+  } else if (given.Is("plot")) {
+    cli.plot_file = v;
+  } else if (given.Is("plot-trace")) {
+    cli.plot_trace = v;
   } else if (given.Is("host-writes")) {
     config.host_writes = v;
   } else if (given.Is("ready-file")) {
@@ -89,6 +103,7 @@ bool Apply(const dov::tools::TGivenOption& given, CommandLine& cli) {
                  : given.Is("chatter")      ? config.chatter
                  : given.Is("stop-reading") ? config.stop_reading
                  : given.Is("refuse-boot")  ? config.refuse_boot
+                 : given.Is("verbose")      ? cli.verbose
                  : given.Is("help")         ? cli.help
                                             : cli.version;
     flag = true;
@@ -124,6 +139,10 @@ std::optional<CommandLine> ParseCommandLine(
             return Apply(given, cli);
           },
           error)) {
+    return std::nullopt;
+  }
+  if (!cli.plot_trace.empty() && cli.plot_file.empty()) {
+    error = "--plot-trace needs --plot FILE to draw into";
     return std::nullopt;
   }
   if (cli.ports.empty()) cli.ports.push_back(3);

@@ -23,6 +23,11 @@ struct CommandLine {
   std::vector<int> ports;
   bool json = false;
   std::string report_file;
+  // The picture of the pauses (FILE.COMn for each of several devices).
+  std::string plot_file;
+  // A dov-flash trace to draw into plot_file instead of playing a device.
+  std::string plot_trace;
+  bool verbose = false;
   bool help = false;
   bool version = false;
 };

@@ -107,9 +107,26 @@ std::string HostJson(const std::optional<HostPacing>& host) {
   return out.str();
 }
 
+// One line for all late deliveries: they are the line's doing, not the
+// host's, so they are no verdict of their own.
+std::string LateSummary(const Report& report, bool verbose) {
+  const std::size_t late = report.analysis.late_deliveries.size();
+  std::string text = std::to_string(late) + (late == 1 ? " write" : " writes") +
+                     " reached the device late; ";
+  if (!report.host) {
+    text += "each within the line's allowed lateness of " +
+            Ms(report.minimums.delivery_jitter_ms) + " ms";
+  } else if (report.host->Ok()) {
+    text += "every pause left the host on time";
+  } else {
+    text += "the host kept the pauses in front of them";
+  }
+  return text + (verbose ? "" : " (listed with -v and in the JSON report)");
+}
+
 }  // namespace
 
-std::string FormatText(const Report& report) {
+std::string FormatText(const Report& report, bool verbose) {
   const Analysis& a = report.analysis;
   const Minimums& m = report.minimums;
   std::ostringstream out;
@@ -167,7 +184,11 @@ std::string FormatText(const Report& report) {
         << GapKindName(gap.kind) << ") " << Ms(gap.gap_ms) << " ms < "
         << Ms(gap.minimum_ms) << " ms\n";
   }
+  if (!a.late_deliveries.empty()) {
+    out << "late deliveries:  " << LateSummary(report, verbose) << '\n';
+  }
   for (const Gap& gap : a.late_deliveries) {
+    if (!verbose) break;
     out << "LATE DELIVERY:    write " << gap.write << " ("
         << GapKindName(gap.kind) << ") " << Ms(gap.gap_ms) << " ms < "
         << Ms(gap.minimum_ms) << " ms, delivered late\n";

@@ -52,7 +52,8 @@ struct Report {
   static constexpr const char* kExpectedLine = "115200 8N1, no flow control";
 };
 
-std::string FormatText(const Report& report);
+// Late deliveries are summed up in one line; `verbose` lists each.
+std::string FormatText(const Report& report, bool verbose = false);
 std::string FormatJson(const Report& report);
 
 }  // namespace devsim
