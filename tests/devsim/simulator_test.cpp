@@ -12,12 +12,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -42,11 +44,16 @@ bool WaitFor(F ready) {
   return true;
 }
 
-// The host's end: opens the port through the link, raw.
+// The host's end: opens the port through the link, raw. Given a record file,
+// it notes when it handed each write to the kernel and when the kernel
+// returned, as the preload library does for the programs, so that pauses are
+// judged by what the host did rather than by when a busy machine delivered.
 class Host {
  public:
-  explicit Host(const fs::path& link)
-      : fd_(::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+  explicit Host(const fs::path& link, fs::path record = {})
+      : fd_(::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)),
+        device_(fs::canonical(link)),
+        record_(std::move(record)) {
     termios mode{};
     if (fd_ >= 0 && ::tcgetattr(fd_, &mode) == 0) {
       ::cfmakeraw(&mode);
@@ -61,7 +68,14 @@ class Host {
 
   // A whole write, or -1 with errno.
   ssize_t Write(const void* data, std::size_t size) {
-    return ::write(fd_, data, size);
+    const long long entry = MonotonicNs();
+    const ssize_t written = ::write(fd_, data, size);
+    if (!record_.empty() && written > 0) {
+      std::ofstream(record_, std::ios::app)
+          << device_.string() << ' ' << entry << ' ' << MonotonicNs() << ' '
+          << written << '\n';
+    }
+    return written;
   }
   void Send(const std::vector<std::uint8_t>& image, std::size_t from,
             std::size_t size) {
@@ -69,7 +83,15 @@ class Host {
   }
 
  private:
+  static long long MonotonicNs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+  }
+
   int fd_;
+  fs::path device_;
+  fs::path record_;
 };
 
 void Sleep(double ms) {
@@ -129,10 +151,11 @@ class SimulatorTest : public testing::Test {
 };
 
 TEST_F(SimulatorTest, PacedUpdateArrivesIntactAndPasses) {
+  config_.host_writes = dir_ / "host-writes";
   Start();
   EXPECT_EQ(fs::read_symlink(Link()), simulator_->SlavePath());
   {
-    Host host(Link());
+    Host host(Link(), config_.host_writes);
     ASSERT_TRUE(host.ok());
     Flash(host, 120, 16, 50);
   }
@@ -143,6 +166,8 @@ TEST_F(SimulatorTest, PacedUpdateArrivesIntactAndPasses) {
   EXPECT_TRUE(report.intact);
   EXPECT_EQ(report.received_sha256, report.expected_sha256);
   EXPECT_EQ(report.analysis.writes.size(), 12u);
+  ASSERT_TRUE(report.host.has_value());
+  EXPECT_TRUE(report.host->Ok()) << devsim::FormatText(report);
   EXPECT_TRUE(report.analysis.below.empty()) << devsim::FormatText(report);
   EXPECT_TRUE(report.Passed());
   EXPECT_FALSE(fs::is_symlink(Link()));
