@@ -69,6 +69,47 @@ TThreadTimer& ThreadTimer() {
   return timer;
 }
 
+using DelayExecutionFn = LONG(WINAPI*)(BOOLEAN, LARGE_INTEGER*);
+
+// NtDelayExecution where the system serves it inside the calling process, on
+// the host's own clock, as Wine does: there it wakes within tens of
+// microseconds, while a timer or a wait with a timeout goes through the Wine
+// server and comes back up to milliseconds late, which the thread would
+// spin away. Null on Windows, where the high-resolution timer is the finer
+// choice.
+DelayExecutionFn InProcessDelay() {
+  static const DelayExecutionFn delay = []() -> DelayExecutionFn {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version")) return nullptr;
+    return reinterpret_cast<DelayExecutionFn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(ntdll, "NtDelayExecution")));
+  }();
+  return delay;
+}
+
+// The last stretch of a wait, with nothing left to watch: sleeps in the
+// process where the system offers that finely, early by the lateness such
+// sleeps have shown, and spins the rest.
+void FinishAt(SteadyTime deadline) {
+  thread_local TWakeLead lead{microseconds(150), microseconds(20),
+                              microseconds(2000)};
+  if (const DelayExecutionFn delay = InProcessDelay()) {
+    const SteadyTime due = deadline - lead.Lead();
+    const auto hundreds =
+        std::chrono::duration_cast<
+            std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
+            due - Clock::now())
+            .count();
+    if (hundreds > 0) {
+      LARGE_INTEGER relative;
+      relative.QuadPart = -hundreds;
+      delay(FALSE, &relative);
+      lead.Woke(due);
+    }
+  }
+  SpinUntil(deadline);
+}
+
 }  // namespace
 
 bool WaitUntil(const HANDLE* handles, DWORD count, DWORD wakeMask,
@@ -92,7 +133,7 @@ bool WaitUntil(const HANDLE* handles, DWORD count, DWORD wakeMask,
             1;
   }
   if (waited == 0 && bound == 0 && wakeMask == 0) {
-    SpinUntil(deadline);
+    FinishAt(deadline);
     return false;
   }
   const DWORD woken =
@@ -104,10 +145,18 @@ bool WaitUntil(const HANDLE* handles, DWORD count, DWORD wakeMask,
     return true;
   }
   if (woken == WAIT_OBJECT_0 + count && waited > count) timer.Fired();
-  SpinUntil(deadline);
+  FinishAt(deadline);
   return false;
 }
 
-void SleepUntil(SteadyTime deadline) { WaitUntil(nullptr, 0, 0, deadline); }
+void SleepUntil(SteadyTime deadline) {
+  // Where the process sleeps finely by itself, a wait that watches nothing
+  // needs no timer at all.
+  if (InProcessDelay()) {
+    FinishAt(deadline);
+    return;
+  }
+  WaitUntil(nullptr, 0, 0, deadline);
+}
 
 }  // namespace cport::fw
