@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <system_error>
 
 #include "updater/form4_layout.h"
 #include "updater/text_fit.h"
@@ -198,6 +199,15 @@ TForm4Window::TForm4Window(TForm4::TPlatform platform)
       desktop.left + (desktop.right - desktop.left - width) / 2,
       desktop.top + (desktop.bottom - desktop.top - height) / 2, width, height,
       nullptr, nullptr, windowClass.hInstance, this);
+  // Without a window system to draw on (under Wine: no reachable X display)
+  // no window can be made; a dialog that does not exist would leave the
+  // program waiting for good on a window nobody sees.
+  if (!window_) {
+    const DWORD error = GetLastError();
+    UnregisterClassW(kWindowClass, windowClass.hInstance);
+    throw std::system_error(static_cast<int>(error), std::system_category(),
+                            "cannot make the dialog window");
+  }
   SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()),
                FALSE);
 

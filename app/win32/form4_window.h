@@ -67,6 +67,7 @@ using TFont = std::unique_ptr<std::remove_pointer_t<HFONT>, TFontDeleter>;
 
 class TForm4Window : public TFormControl {
  public:
+  // Throws std::system_error when the dialog window cannot be made.
   explicit TForm4Window(TForm4::TPlatform platform);
   ~TForm4Window() override;
   TForm4Window(const TForm4Window&) = delete;

@@ -4,6 +4,9 @@
 #include <commctrl.h>
 #include <timeapi.h>
 
+#include <cstdio>
+#include <system_error>
+
 #include "form4_window.h"
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
@@ -12,7 +15,9 @@
 #include "updater/waiting_pause.h"
 #include "win32_application.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+namespace {
+
+int Run() {
   const INITCOMMONCONTROLSEX controls{
       sizeof(INITCOMMONCONTROLSEX),
       ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
@@ -35,4 +40,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   application.Run();
   timeEndPeriod(1);
   return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  try {
+    return Run();
+  } catch (const std::system_error& error) {
+    // The dialog could not be made, so there is no window to tell it in:
+    // it goes to the standard error of whoever started the program.
+    std::fprintf(stderr, "DOV: %s\n", error.what());
+    return 1;
+  }
 }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "framework/synchronize.h"
+#include "support/desktop_report.h"
 
 namespace {
 
@@ -23,11 +24,12 @@ constexpr wchar_t kCaption[] = L"win32 application test";
 
 HWND FindBox() { return FindWindowW(L"#32770", kCaption); }
 
-// Polls for the error box, at most `bound`.
-HWND WaitForBox(milliseconds bound) {
+// Polls for the error box, at most `bound`, and stops early once the call
+// that shows it has returned (it could not show it).
+HWND WaitForBox(milliseconds bound, const std::atomic<bool>& returned) {
   const auto until = steady_clock::now() + bound;
   HWND box = nullptr;
-  while (!(box = FindBox()) && steady_clock::now() < until) {
+  while (!(box = FindBox()) && !returned && steady_clock::now() < until) {
     std::this_thread::sleep_for(milliseconds(20));
   }
   return box;
@@ -48,8 +50,13 @@ TEST_F(Win32ApplicationTest, QueuedCallsRunWhileAnErrorBoxIsUp) {
   }
   std::atomic<bool> ranInsideBox{false};
   std::atomic<bool> ran{false};
+  std::atomic<bool> done{false};
+  std::atomic<bool> noBox{false};
   std::thread worker([&] {
-    if (!WaitForBox(milliseconds(30000))) return;
+    if (!WaitForBox(milliseconds(30000), done)) {
+      noBox = true;
+      return;
+    }
     // Runs on the UI thread, which is inside the box's own loop; closes it.
     cport::fw::Synchronize([&] {
       ran = true;
@@ -60,7 +67,6 @@ TEST_F(Win32ApplicationTest, QueuedCallsRunWhileAnErrorBoxIsUp) {
     });
   });
   // Bounded: a box that nothing closes is closed here after a while.
-  std::atomic<bool> done{false};
   std::thread watchdog([&] {
     const auto until = steady_clock::now() + std::chrono::seconds(60);
     while (!done && steady_clock::now() < until) {
@@ -71,12 +77,18 @@ TEST_F(Win32ApplicationTest, QueuedCallsRunWhileAnErrorBoxIsUp) {
 
   application.HandleException(
       std::make_exception_ptr(std::runtime_error("the device went away")));
+  const DWORD error = GetLastError();
   done = true;
-  // The worker's call runs by now at the latest, so the threads can end.
+  // The worker's call runs by now at the latest, so the threads can end;
+  // a worker that never saw the box queues none.
   const auto until = steady_clock::now() + std::chrono::seconds(30);
-  while (!ran && steady_clock::now() < until) application.ProcessMessages();
+  while (!ran && !noBox && steady_clock::now() < until) {
+    application.ProcessMessages();
+  }
   worker.join();
   watchdog.join();
+  ASSERT_FALSE(noBox) << "the error box did not appear"
+                      << testsupport::DesktopReport(error);
   EXPECT_TRUE(ranInsideBox) << (ran ? "the call ran only after the box closed"
                                     : "the call never ran");
 }

@@ -9,20 +9,17 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "form4_window.h"
+#include "support/desktop_report.h"
 #include "support/idle_platform.h"
+#include "support/window_text.h"
 #include "updater/form4_layout.h"
 
 namespace dov {
 namespace {
-
-std::wstring ClassOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
 
 // A child's rectangle in its dialog's client area.
 form4::TRect Placement(HWND dialog, HWND child) {
@@ -61,14 +58,23 @@ class Win32DialogTest : public ::testing::Test {
         sizeof(INITCOMMONCONTROLSEX),
         ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    window =
-        std::make_unique<TForm4Window>(TForm4::TPlatform{none, none, none});
+    try {
+      window =
+          std::make_unique<TForm4Window>(TForm4::TPlatform{none, none, none});
+    } catch (const std::system_error& error) {
+      FAIL() << error.what()
+             << testsupport::DesktopReport(
+                    static_cast<DWORD>(error.code().value()));
+    }
     window->Show();
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
+    // Every test reads the controls: none runs without all of them.
+    ASSERT_EQ(Children().size(), std::size(form4::kChildren))
+        << "the dialog's controls are missing" << testsupport::DesktopReport();
   }
 
   // The dialog's controls in creation order.
@@ -91,7 +97,7 @@ TEST_F(Win32DialogTest, ControlsSitWhereTheLayoutPutsThem) {
   ASSERT_EQ(children.size(), std::size(form4::kChildren));
   for (std::size_t i = 0; i < children.size(); ++i) {
     const form4::TChildLayout& child = form4::kChildren[i];
-    EXPECT_EQ(ClassOf(children[i]), classes[i]) << child.Name;
+    EXPECT_EQ(testsupport::WindowClass(children[i]), classes[i]) << child.Name;
     const form4::TRect at = Placement(window->Handle(), children[i]);
     EXPECT_EQ(at.Left, child.Rect.Left) << child.Name;
     EXPECT_EQ(at.Top, child.Rect.Top) << child.Name;

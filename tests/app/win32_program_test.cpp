@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
+
+#include "support/desktop_report.h"
+#include "support/window_text.h"
 
 namespace {
 
@@ -21,22 +23,40 @@ std::wstring ProgramPath() {
   return path;
 }
 
-std::wstring Text(HWND window) {
-  wchar_t text[256] = {};
-  GetWindowTextW(window, text, 256);
-  return text;
+constexpr wchar_t kCaption[] = L"Orvik Ruz ZID OROVIV V1.0.1";
+
+struct TSearch {
+  DWORD process;
+  HWND found = nullptr;
+};
+
+// Only the started program's own dialog: the dialog test may show one with
+// the same class and caption at the same moment.
+BOOL CALLBACK NoteDialog(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<TSearch*>(context);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != search.process || !IsWindowVisible(window) ||
+      testsupport::WindowClass(window) != L"TForm4" ||
+      testsupport::WindowText(window) != kCaption)
+    return TRUE;
+  search.found = window;
+  return FALSE;
 }
 
-HWND WaitForWindow(const wchar_t* caption) {
+// Polls for the program's dialog, at most a minute, and stops early when
+// the program has ended without showing it.
+HWND WaitForDialog(const PROCESS_INFORMATION& program) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  TSearch search{program.dwProcessId};
   while (std::chrono::steady_clock::now() < deadline) {
-    if (HWND window = FindWindowW(L"TForm4", caption)) {
-      if (IsWindowVisible(window)) return window;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EnumWindows(NoteDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found ||
+        WaitForSingleObject(program.hProcess, 100) == WAIT_OBJECT_0)
+      break;
   }
-  return nullptr;
+  return search.found;
 }
 
 TEST(Win32Program, ShowsItsDialogAndClosesCleanly) {
@@ -52,7 +72,7 @@ TEST(Win32Program, ShowsItsDialogAndClosesCleanly) {
                              0, nullptr, nullptr, &startup, &process))
       << "cannot start " << std::string(DOV_EXE);
 
-  HWND dialog = WaitForWindow(L"Orvik Ruz ZID OROVIV V1.0.1");
+  HWND dialog = WaitForDialog(process);
   if (dialog) {
     RECT client;
     GetClientRect(dialog, &client);
@@ -68,7 +88,7 @@ TEST(Win32Program, ShowsItsDialogAndClosesCleanly) {
     EXPECT_FALSE(IsWindowVisible(bar));
     HWND button = FindWindowExW(dialog, nullptr, L"Button", nullptr);
     ASSERT_NE(button, nullptr);
-    EXPECT_EQ(Text(button), L"Update");
+    EXPECT_EQ(testsupport::WindowText(button), L"Update");
     EXPECT_NE(FindWindowExW(dialog, nullptr, L"Static", L"COM 3\r "), nullptr);
     HWND arrows = FindWindowExW(dialog, nullptr, L"msctls_updown32", nullptr);
     ASSERT_NE(arrows, nullptr);
@@ -76,7 +96,13 @@ TEST(Win32Program, ShowsItsDialogAndClosesCleanly) {
 
     PostMessageW(dialog, WM_CLOSE, 0, 0);
   } else {
-    ADD_FAILURE() << "the dialog did not appear";
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    ADD_FAILURE() << "the dialog did not appear; the program "
+                  << (exitCode == STILL_ACTIVE
+                          ? std::string("is still running")
+                          : "ended with " + std::to_string(exitCode))
+                  << testsupport::DesktopReport();
   }
 
   const bool ended =

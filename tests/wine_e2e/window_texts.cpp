@@ -13,45 +13,17 @@
 #include <cstdio>
 #include <string>
 
+#include "support/window_text.h"
+
 namespace {
 
-std::wstring Text(HWND window) {
-  const int length = GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      GetWindowTextW(window, text.data(), length + 1)));
-  return text;
-}
-
-std::wstring ClassName(HWND window) {
-  wchar_t name[256] = {};
-  GetClassNameW(window, name, 256);
-  return name;
-}
-
-std::string Utf8(const std::wstring& text) {
-  std::wstring shown;
-  for (const wchar_t c : text) {
-    if (c == L'\r') {
-      shown += L"\\r";
-    } else if (c == L'\n') {
-      shown += L"\\n";
-    } else {
-      shown += c;
-    }
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, shown.data(),
-                                       static_cast<int>(shown.size()), nullptr,
-                                       0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()),
-                      out.data(), size, nullptr, nullptr);
-  return out;
-}
+using testsupport::Utf8;
+using testsupport::WindowClass;
+using testsupport::WindowText;
 
 BOOL CALLBACK PrintChild(HWND child, LPARAM) {
-  std::printf("%s: %s\n", Utf8(ClassName(child)).c_str(),
-              Utf8(Text(child)).c_str());
+  std::printf("%s: %s\n", Utf8(WindowClass(child)).c_str(),
+              Utf8(WindowText(child)).c_str());
   return TRUE;
 }
 
@@ -62,9 +34,10 @@ struct Search {
 
 BOOL CALLBACK PrintMatch(HWND window, LPARAM context) {
   auto& search = *reinterpret_cast<Search*>(context);
-  if (!IsWindowVisible(window) || Text(window) != search.title) return TRUE;
+  if (!IsWindowVisible(window) || WindowText(window) != search.title)
+    return TRUE;
   ++search.found;
-  std::printf("window %s\n", Utf8(ClassName(window)).c_str());
+  std::printf("window %s\n", Utf8(WindowClass(window)).c_str());
   EnumChildWindows(window, PrintChild, 0);
   return TRUE;
 }
