@@ -82,7 +82,6 @@ class TForm4Window : public TFormControl {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
                                      LPARAM lParam);
   LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  HWND CreateChildren();
 
   TFont font_, deviceNameFont_, labelFont_;
   HWND window_ = nullptr;
