@@ -8,43 +8,43 @@
 #include <string>
 #include <vector>
 
+#include "cport/comm/comm_api.h"
 #include "cport/types.h"
-#include "platform/comm_api.h"
 
 namespace cport {
 
 struct TAsync {
-  // Handed to the driver; hEvent is the record's own manual-reset event.
+  /// Handed to the driver; hEvent is the record's own manual-reset event.
   cport::comm::Overlapped Overlapped;
   TOperationKind Kind = okWrite;
-  // The bytes of the last write issued with the record, or null: the
-  // record's own copy (Copy), or, for a blocking write, the caller's buffer,
-  // which outlives the write.
+  /// The bytes of the last write issued with the record, or null: the
+  /// record's own copy (Copy), or, for a blocking write, the caller's buffer,
+  /// which outlives the write.
   const std::uint8_t* Data = nullptr;
   std::int32_t Size = 0;
-  // The record's private copy of a write's bytes, or null.
+  /// The record's private copy of a write's bytes, or null.
   std::unique_ptr<std::uint8_t[]> Copy;
 
-  // For a read issued by ReadStrAsync: the receive buffer, and the text of
-  // the bytes received, decoded through the system ANSI code page. The text
-  // is set when the read completes at once, and by WaitForAsync when it
-  // completes later; it is empty while the read is pending. The caller
-  // takes a later read's text from here: the port keeps no reference to
-  // the caller's own text. Any other operation issued with the record
-  // empties both.
+  /// For a read issued by ReadStrAsync: the receive buffer, and the text of
+  /// the bytes received, decoded through the system ANSI code page. The text
+  /// is set when the read completes at once, and by WaitForAsync when it
+  /// completes later; it is empty while the read is pending. The caller
+  /// takes a later read's text from here: the port keeps no reference to
+  /// the caller's own text. Any other operation issued with the record
+  /// empties both.
   std::vector<std::uint8_t> TextBytes;
   std::u16string Text;
 };
 using PAsync = TAsync*;
 
-// A new record: nothing issued, its event signalled, so it reports
-// completion at once.
+/// A new record: nothing issued, its event signalled, so it reports
+/// completion at once.
 void AllocAsync(PAsync& AsyncPtr);
-// Closes the record's event, frees the record and its data copy, and sets
-// the pointer to null. Null is accepted and left alone.
+/// Closes the record's event, frees the record and its data copy, and sets
+/// the pointer to null. Null is accepted and left alone.
 void ReleaseAsync(PAsync& AsyncPtr);
 
-// Owns a record for one scope (the blocking transfers).
+/// Owns a record for one scope (the blocking transfers).
 class ScopedAsync {
  public:
   ScopedAsync() { AllocAsync(ptr_); }

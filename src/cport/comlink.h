@@ -4,8 +4,8 @@
 // The port never owns its links.
 #pragma once
 
+#include "cport/fw/object.h"
 #include "cport/types.h"
-#include "framework/object.h"
 
 namespace cport {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "framework/events.h"
-#include "framework/exception.h"
+#include "cport/fw/events.h"
+#include "cport/fw/exception.h"
 
 namespace cport {
 
-// The error kinds; a member's ordinal is its code minus 1.
+/// The error kinds; a member's ordinal is its code minus 1.
 enum TComExceptions : std::uint8_t {
   CE_OpenFailed,
   CE_WriteFailed,
@@ -42,23 +42,23 @@ enum TComExceptions : std::uint8_t {
 
 inline constexpr int kComErrorCount = 24;
 
-// The code of an error kind (1..24).
+/// The code of an error kind (1..24).
 constexpr std::uint16_t CodeOf(TComExceptions kind) {
   return static_cast<std::uint16_t>(kind + 1);
 }
 
-// The message of each code, indexed by code 1..24 (entry 0 is unused).
+/// The message of each code, indexed by code 1..24 (entry 0 is unused).
 extern const std::array<std::u16string_view, kComErrorCount + 1>
     PortErrorMessages;
 
-// The message of `code`, or an empty view for a code outside 1..24.
+/// The message of `code`, or an empty view for a code outside 1..24.
 std::u16string_view PortErrorMessage(int code);
 
 class EComPort : public cport::fw::Exception {
  public:
-  // The code's message followed by " (Error: <AWinCode>)".
+  /// The code's message followed by " (Error: <AWinCode>)".
   EComPort(int ACode, int AWinCode);
-  // The code's message alone; WinCode is -1.
+  /// The code's message alone; WinCode is -1.
   explicit EComPort(int ACode);
 
   int Code() const { return FCode; }
@@ -71,7 +71,7 @@ class EComPort : public cport::fw::Exception {
   int FCode;
 };
 
-// Called instead of raising when a port's OnException is assigned.
+/// Called instead of raising when a port's OnException is assigned.
 using TComExceptionEvent = cport::fw::TMethod<
     TComExceptions /*TComException*/, const std::u16string& /*ComportMessage*/,
     std::int64_t /*WinError*/, const std::u16string& /*WinMessage*/>;

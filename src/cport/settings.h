@@ -7,14 +7,14 @@
 
 #include <cstdint>
 
+#include "cport/fw/persistent.h"
 #include "cport/types.h"
-#include "framework/persistent.h"
 
 namespace cport {
 
 class TCustomComPort;
 
-// Stores `value` in `field`; false when it equals the stored one.
+/// Stores `value` in `field`; false when it equals the stored one.
 template <class T>
 bool StoreChanged(T& field, T value) {
   if (field == value) return false;
@@ -22,15 +22,15 @@ bool StoreChanged(T& field, T value) {
   return true;
 }
 
-// Base of the four: the back-reference to the owning port.
+/// Base of the four: the back-reference to the owning port.
 class TComSettings : public cport::fw::TPersistent {
  public:
-  // The owning port; null for an object made on its own.
+  /// The owning port; null for an object made on its own.
   TCustomComPort* ComPort() const { return FComPort; }
 
  protected:
   TComSettings() = default;
-  // Values move between settings objects through Assign only.
+  /// Values move between settings objects through Assign only.
   TComSettings(const TComSettings&) = delete;
   TComSettings& operator=(const TComSettings&) = delete;
 
@@ -59,7 +59,7 @@ class TComTimeouts : public TComSettings {
   void AssignTo(cport::fw::TPersistent& dest) const override;
 
  private:
-  // Has the owning port send the group this object belongs to.
+  /// Has the owning port send the group this object belongs to.
   void Apply() const;
 
   std::int32_t FReadInterval = -1;
@@ -74,9 +74,9 @@ class TComFlowControl : public TComSettings {
   TComFlowControl() = default;
   std::u16string ClassName() const override { return u"TComFlowControl"; }
 
-  // Summary of ControlRTS, OutCTSFlow, XonXoffIn and XonXoffOut. Writing
-  // fcHardware, fcSoftware or fcNone sets those four; writing any value,
-  // fcCustom too, sends the line settings.
+  /// Summary of ControlRTS, OutCTSFlow, XonXoffIn and XonXoffOut. Writing
+  /// fcHardware, fcSoftware or fcNone sets those four; writing any value,
+  /// fcCustom too, sends the line settings.
   TFlowControl FlowControl() const;
   void SetFlowControl(TFlowControl value);
 
@@ -96,7 +96,7 @@ class TComFlowControl : public TComSettings {
   void SetDSRSensitivity(bool value);
   bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
   void SetTxContinueOnXoff(bool value);
-  // Only the low 8 bits of the two characters reach the device.
+  /// Only the low 8 bits of the two characters reach the device.
   char16_t XonChar() const { return FXonChar; }
   void SetXonChar(char16_t value);
   char16_t XoffChar() const { return FXoffChar; }
@@ -106,7 +106,7 @@ class TComFlowControl : public TComSettings {
   void AssignTo(cport::fw::TPersistent& dest) const override;
 
  private:
-  // Has the owning port send the group this object belongs to.
+  /// Has the owning port send the group this object belongs to.
   void Apply() const;
 
   bool FOutCTSFlow = false;
@@ -130,7 +130,7 @@ class TComParity : public TComSettings {
   void SetBits(TParityBits value);
   bool Check() const { return FCheck; }
   void SetCheck(bool value);
-  // With Check: bytes received with a parity error become ReplaceChar.
+  /// With Check: bytes received with a parity error become ReplaceChar.
   bool Replace() const { return FReplace; }
   void SetReplace(bool value);
   char16_t ReplaceChar() const { return FReplaceChar; }
@@ -140,7 +140,7 @@ class TComParity : public TComSettings {
   void AssignTo(cport::fw::TPersistent& dest) const override;
 
  private:
-  // Has the owning port send the group this object belongs to.
+  /// Has the owning port send the group this object belongs to.
   void Apply() const;
 
   TParityBits FBits = prNone;
@@ -154,8 +154,8 @@ class TComBuffer : public TComSettings {
   TComBuffer() = default;
   std::u16string ClassName() const override { return u"TComBuffer"; }
 
-  // Recommended driver queue sizes in bytes. A positive odd size is stored
-  // as the next lower even number.
+  /// Recommended driver queue sizes in bytes. A positive odd size is stored
+  /// as the next lower even number.
   std::int32_t InputSize() const { return FInputSize; }
   void SetInputSize(std::int32_t value);
   std::int32_t OutputSize() const { return FOutputSize; }
@@ -165,7 +165,7 @@ class TComBuffer : public TComSettings {
   void AssignTo(cport::fw::TPersistent& dest) const override;
 
  private:
-  // Has the owning port send the group this object belongs to.
+  /// Has the owning port send the group this object belongs to.
   void Apply() const;
 
   std::int32_t FInputSize = 1024;
