@@ -2,15 +2,15 @@
 // line typed into the input is sent with CR LF. Notifications arrive in Qt's
 // event loop through CPort::Qt.
 //   qt_terminal COM3 [LINE]   (LINE is sent once the port is open)
+#include <cport/comport.h>
+#include <cport/fw/qt_application.h>
+#include <cport/fw/qt_error_box.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 #include <QWidget>
-#include <cport/comport.h>
-#include <cport/fw/qt_application.h>
-#include <cport/fw/qt_error_box.h>
-
 #include <exception>
 
 int main(int argc, char** argv) {

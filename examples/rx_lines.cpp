@@ -10,15 +10,15 @@
 #include <cport/fw/headless_application.h>
 
 #include <cstdio>
-#include <cstring>
+#include <map>
 #include <string>
 
 int main(int argc, char** argv) {
-  const char* const modes[] = {"thread", "window", "none"};
-  int mode = 0;
-  while (argc == 3 && mode < 3 && std::strcmp(argv[2], modes[mode]) != 0)
-    ++mode;
-  if (argc != 3 || mode == 3) {
+  const std::map<std::string, cport::TSyncMethod> modes = {
+      {"thread", cport::smThreadSync},
+      {"window", cport::smWindowSync},
+      {"none", cport::smNone}};
+  if (argc != 3 || !modes.contains(argv[2])) {
     std::fprintf(stderr, "usage: rx_lines PORT thread|window|none\n");
     return 2;
   }
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   cport::TComPort port(nullptr);
   port.SetPort(std::u16string(name.begin(), name.end()));
   port.SetBaudRate(cport::br115200);
-  port.SetSyncMethod(static_cast<cport::TSyncMethod>(mode));
+  port.SetSyncMethod(modes.at(argv[2]));
   std::string line;
   port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t count) {
     std::string bytes(static_cast<std::size_t>(count), '\0');

@@ -19,7 +19,6 @@
 
 #include "cport/fw/headless_application.h"
 #include "cport/fw/qt_application.h"
-#include "cport/fw/qt_error_box.h"
 #include "cport/fw/text.h"
 #include "e2e_support.h"
 #include "flasher.h"
@@ -145,7 +144,6 @@ TRun DialogRun() {
   TPauseRecorder recorder(ticks, idle);
   TNoTool tool;
   dov::TForm4View view({recorder, recorder, tool});
-  cport::fw::ShowExceptionsInErrorBox(application, &view);
   view.show();
   application.ProcessMessages();
   return Measure("dialog", recorder, [&] {

@@ -13,14 +13,19 @@
 
 namespace cport {
 
+/// The record of one overlapped operation (TCustomComPort::WriteAsync and
+/// the other overlapped forms), made by AllocAsync and freed by
+/// ReleaseAsync. Its members are the port's; a program reads Text only.
 struct TAsync {
   /// Handed to the driver; hEvent is the record's own manual-reset event.
   cport::comm::Overlapped Overlapped;
+  /// Whether the last operation issued was a write or a read.
   TOperationKind Kind = okWrite;
   /// The bytes of the last write issued with the record, or null: the
   /// record's own copy (Copy), or, for a blocking write, the caller's buffer,
   /// which outlives the write.
   const std::uint8_t* Data = nullptr;
+  /// The number of bytes in Data.
   std::int32_t Size = 0;
   /// The record's private copy of a write's bytes, or null.
   std::unique_ptr<std::uint8_t[]> Copy;
@@ -32,8 +37,10 @@ struct TAsync {
   /// takes a later read's text from here: the port keeps no reference to
   /// the caller's own text. Any other operation issued with the record
   /// empties both.
+  ///@{
   std::vector<std::uint8_t> TextBytes;
   std::u16string Text;
+  ///@}
 };
 using PAsync = TAsync*;
 
@@ -51,6 +58,7 @@ class ScopedAsync {
   ~ScopedAsync() { ReleaseAsync(ptr_); }
   ScopedAsync(const ScopedAsync&) = delete;
   ScopedAsync& operator=(const ScopedAsync&) = delete;
+  /// The record.
   PAsync& Ptr() { return ptr_; }
 
  private:

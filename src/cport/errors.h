@@ -54,6 +54,8 @@ extern const std::array<std::u16string_view, kComErrorCount + 1>
 /// The message of `code`, or an empty view for a code outside 1..24.
 std::u16string_view PortErrorMessage(int code);
 
+/// The error every call of a port raises (unless the port's OnException is
+/// assigned): a code of TComExceptions and the system's error number.
 class EComPort : public cport::fw::Exception {
  public:
   /// The code's message followed by " (Error: <AWinCode>)".
@@ -61,10 +63,18 @@ class EComPort : public cport::fw::Exception {
   /// The code's message alone; WinCode is -1.
   explicit EComPort(int ACode);
 
+  /// The error's code, 1..24 (CodeOf of its TComExceptions member).
+  ///@{
   int Code() const { return FCode; }
   void SetCode(int value) { FCode = value; }
+  ///@}
+  /// The failing system call's error number (errno on Linux, GetLastError
+  /// on Windows); 0 for none, -24 for a port that is not open, -1 when
+  /// none was given.
+  ///@{
   int WinCode() const { return FWinCode; }
   void SetWinCode(int value) { FWinCode = value; }
+  ///@}
 
  private:
   int FWinCode;

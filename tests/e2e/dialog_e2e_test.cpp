@@ -13,7 +13,6 @@
 
 #include "cport/comport.h"
 #include "cport/fw/qt_application.h"
-#include "cport/fw/qt_error_box.h"
 #include "cport/fw/text.h"
 #include "e2e_support.h"
 #include "form4_view.h"
@@ -54,7 +53,6 @@ class DialogE2E : public ::testing::Test {
           shown.emplace_back(cport::fw::ToUtf8(message),
                              cport::fw::ToUtf8(caption));
         });
-    cport::fw::ShowExceptionsInErrorBox(application, &view);
     view.show();
     application.ProcessMessages();
   }

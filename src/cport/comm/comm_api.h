@@ -22,6 +22,9 @@ inline constexpr Handle kInvalidHandle = ~Handle{0};
 
 /// Device control block, 28 bytes. `Flags` holds the Win32 bit fields.
 struct Dcb {
+  /// The fields of Win32's DCB, with its names and meanings; the bit fields
+  /// are in Flags (kDcb...).
+  ///@{
   std::uint32_t DCBlength = sizeof(Dcb);
   std::uint32_t BaudRate = 0;
   std::uint32_t Flags = 0;
@@ -37,7 +40,9 @@ struct Dcb {
   std::uint8_t EofChar = 0;
   std::uint8_t EvtChar = 0;
   std::uint16_t wReserved1 = 0;
+  ///@}
 
+  /// Field by field.
   bool operator==(const Dcb&) const = default;
 };
 static_assert(sizeof(Dcb) == 28);
@@ -70,21 +75,31 @@ inline constexpr std::uint32_t kDtrControlDisable = 0, kDtrControlEnable = 1,
 inline constexpr std::uint32_t kRtsControlDisable = 0, kRtsControlEnable = 1,
                                kRtsControlHandshake = 2, kRtsControlToggle = 3;
 
+/// The driver's timeouts, as Win32's COMMTIMEOUTS.
 struct CommTimeouts {
+  /// In milliseconds, with Win32's meanings (0xFFFFFFFF interval with both
+  /// read totals 0: a read returns at once).
+  ///@{
   std::uint32_t ReadIntervalTimeout = 0;
   std::uint32_t ReadTotalTimeoutMultiplier = 0;
   std::uint32_t ReadTotalTimeoutConstant = 0;
   std::uint32_t WriteTotalTimeoutMultiplier = 0;
   std::uint32_t WriteTotalTimeoutConstant = 0;
+  ///@}
 
+  /// Field by field.
   bool operator==(const CommTimeouts&) const = default;
 };
 
 /// Queue state reported by ClearCommError. `Flags` holds the hold bits.
 struct ComStat {
+  /// The hold bits (kComStat...), and the bytes in the input and output
+  /// queues.
+  ///@{
   std::uint32_t Flags = 0;
   std::uint32_t cbInQue = 0;
   std::uint32_t cbOutQue = 0;
+  ///@}
 };
 inline constexpr std::uint32_t kComStatCtsHold = 1u << 0;
 inline constexpr std::uint32_t kComStatDsrHold = 1u << 1;
@@ -100,11 +115,14 @@ inline constexpr std::uint32_t kComStatTxim = 1u << 6;
 /// byte count. hEvent is a manual-reset event, reset when the operation is
 /// issued and set when it ends.
 struct Overlapped {
+  /// As OVERLAPPED's fields (the offsets are unused on serial devices).
+  ///@{
   std::uintptr_t Internal = 0;
   std::uintptr_t InternalHigh = 0;
   std::uint32_t Offset = 0;
   std::uint32_t OffsetHigh = 0;
   Handle hEvent = 0;
+  ///@}
 };
 
 // ---------------------------------------------------------------------------
@@ -205,10 +223,12 @@ inline constexpr std::uint32_t kErrorOperationAborted = ECANCELED;
 /// Overlapped::Internal while the operation runs.
 inline constexpr std::uintptr_t kStatusPending = 0x103;
 
-// ---------------------------------------------------------------------------
-// The interface. Every call keeps its Win32 meaning: a bool result is the
-// call's success, and a failure leaves its number for GetLastError on the
-// calling thread.
+/// The serial calls the port makes, with kernel32's names, arguments and
+/// outcomes on every platform: a bool result is the call's success, and a
+/// failure leaves its number for GetLastError on the calling thread. A
+/// program may put its own in place (ScopedApi), a fake in its tests.
+/// Calls with an Overlapped record return at once (kErrorIoPending while
+/// the operation runs); without one they block as Win32's do.
 class CommApi {
  public:
   virtual ~CommApi() = default;
@@ -220,6 +240,8 @@ class CommApi {
                              std::uint32_t flags) = 0;
   /// Closes any handle: device, event or thread.
   virtual bool CloseHandle(Handle h) = 0;
+  /// The serial calls of kernel32, one for one.
+  ///@{
   virtual bool SetupComm(Handle h, std::uint32_t inQueue,
                          std::uint32_t outQueue) = 0;
   virtual bool SetCommState(Handle h, const Dcb& dcb) = 0;
@@ -238,16 +260,23 @@ class CommApi {
                         std::uint32_t* read, Overlapped* ov) = 0;
   virtual bool GetOverlappedResult(Handle h, Overlapped* ov,
                                    std::uint32_t* transferred, bool wait) = 0;
+  ///@}
 
   /// The calling thread's last error.
+  ///@{
   virtual std::uint32_t GetLastError() = 0;
   virtual void SetLastError(std::uint32_t code) = 0;
+  ///@}
 
   /// Events and waits.
+  ///@{
   virtual Handle CreateEventW(bool manualReset, bool initialState) = 0;
   virtual bool SetEvent(Handle h) = 0;
   virtual bool ResetEvent(Handle h) = 0;
+  ///@}
   /// Waits on events and threads (a thread is signalled once it has ended).
+  /// Each blocks up to `milliseconds` (kInfinite: without limit).
+  ///@{
   virtual std::uint32_t WaitForSingleObject(Handle h,
                                             std::uint32_t milliseconds) = 0;
   virtual std::uint32_t WaitForMultipleObjects(std::uint32_t count,
@@ -255,12 +284,14 @@ class CommApi {
                                                bool waitAll,
                                                std::uint32_t milliseconds) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+  ///@}
 
   /// Threads. The body's result is the thread's exit code.
   virtual Handle CreateThread(std::function<std::uint32_t()> body,
                               bool suspended) = 0;
   /// The previous suspend count, or 0xFFFFFFFF on failure.
   virtual std::uint32_t ResumeThread(Handle thread) = 0;
+  /// Priority from -15 (idle) to 15 (time-critical).
   virtual bool SetThreadPriority(Handle thread, int priority) = 0;
   /// kStillActive while the thread runs.
   virtual bool GetExitCodeThread(Handle thread, std::uint32_t* exitCode) = 0;
@@ -279,6 +310,7 @@ CommApi& Api();
 /// Puts `api` in place for the lifetime of this object (tests).
 class ScopedApi {
  public:
+  /// `api` serves every port of the process until this object goes.
   explicit ScopedApi(CommApi& api);
   ~ScopedApi();
   ScopedApi(const ScopedApi&) = delete;

@@ -17,6 +17,13 @@
 
 namespace cport::fw {
 
+/// The program's application: the thread that makes it becomes the UI
+/// thread, where ports with SyncMethod smThreadSync or smWindowSync deliver
+/// their notifications while the application processes messages (Run,
+/// HandleMessage, ProcessMessages, WaitForMessages). Exactly one exists at
+/// a time: make one form (HeadlessApplication, TQtApplication,
+/// TWin32Application) at the start of main, before any port opens.
+/// Exceptions that escape a handler go to HandleException.
 class TApplication : public TObject {
  public:
   /// Shows an exception's text in a modal box with `caption`.
@@ -31,8 +38,11 @@ class TApplication : public TObject {
 
   std::u16string ClassName() const override { return u"TApplication"; }
 
+  /// The program's title, the caption of the exception display.
+  ///@{
   const std::u16string& Title() const { return title_; }
   void SetTitle(std::u16string title) { title_ = std::move(title); }
+  ///@}
 
   /// Runs every pending queued call and pending message, then returns; never
   /// waits.
@@ -51,16 +61,19 @@ class TApplication : public TObject {
   virtual void Run();
   /// Ends Run; any thread.
   void Terminate();
+  /// Whether Terminate was called.
   bool Terminated() const { return terminated_; }
 
   /// The program-wide exception display: the exception's message (with a "."
   /// appended by DisplayText) and the title as caption, through
   /// ShowException (without one, the text goes to the standard error
   /// stream). Never throws.
+  ///@{
   void HandleException(std::exception_ptr error) noexcept;
   void SetShowException(TShowException show) {
     showException_ = std::move(show);
   }
+  ///@}
   /// The message as the display shows it: "." is appended when the message is
   /// not empty and its last character's code is greater than that of ".".
   static std::u16string DisplayText(std::u16string message);

@@ -16,6 +16,8 @@ inline constexpr TComponentStateItem csDesigning =
     TComponentStateItem::csDesigning;
 using TComponentState = TSet<TComponentStateItem, std::uint8_t>;
 
+/// Base of components: an owner that destroys what it owns, a name, and the
+/// loading and designing states.
 class TComponent : public TPersistent {
  public:
   /// The owner, when given, destroys this component in its own destructor.
@@ -27,18 +29,26 @@ class TComponent : public TPersistent {
 
   std::u16string ClassName() const override { return u"TComponent"; }
 
+  /// The owner given at construction, or null.
   TComponent* Owner() const { return owner_; }
+  /// The components this one owns, in the order they were made.
   const std::vector<TComponent*>& Components() const { return components_; }
+  /// The component's name (empty by default).
+  ///@{
   const std::u16string& Name() const { return name_; }
   void SetName(std::u16string name) { name_ = std::move(name); }
+  ///@}
 
+  /// Whether it is loading stored settings or in design mode.
   TComponentState ComponentState() const { return state_; }
   /// Reading stored settings: sets csLoading here and on the owned
   /// components. EndLoading clears it and calls Loaded, here first and then on
   /// each owned component that is still loading, as a form does after reading
   /// its description.
+  ///@{
   void BeginLoading();
   void EndLoading();
+  ///@}
   /// Design mode, for programs that edit components rather than run them;
   /// applies to the owned components too.
   void SetDesigning(bool designing);

@@ -13,6 +13,10 @@
 
 namespace cport::fw {
 
+/// The application of a program without a toolkit (a service, a
+/// command-line tool): its main thread runs Run (or HandleMessage in a loop
+/// of its own), and notifications run there. Terminate, from any thread,
+/// ends Run.
 class HeadlessApplication : public TApplication {
  public:
   HeadlessApplication();

@@ -5,6 +5,7 @@
 
 namespace cport::fw {
 
+/// The root of the library's classes; every object can name its class.
 class TObject {
  public:
   virtual ~TObject() = default;

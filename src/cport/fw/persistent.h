@@ -7,9 +7,12 @@
 
 namespace cport::fw {
 
+/// An object whose values can be copied from another (Assign).
 class TPersistent : public TObject {
  public:
   std::u16string ClassName() const override { return u"TPersistent"; }
+  /// Copies the values of `source` into this object; raises EConvertError
+  /// when the classes are unrelated.
   virtual void Assign(const TPersistent& source);
   /// Assign from a source that may be absent: a null source fails with
   /// "Cannot assign a nil to a <class>".

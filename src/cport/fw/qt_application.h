@@ -9,6 +9,9 @@
 
 namespace cport::fw {
 
+/// The application in Qt's event loop (target CPort::Qt): notifications run
+/// on the thread of the QCoreApplication, between Qt's events. Run is
+/// QCoreApplication::exec.
 class TQtApplication : public TApplication {
  public:
   /// Needs a QCoreApplication (a QApplication in a program with widgets);

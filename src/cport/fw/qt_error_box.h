@@ -18,15 +18,14 @@ namespace cport::fw {
 /// application's title as the caption. Needs a QApplication.
 inline void ShowExceptionsInErrorBox(TApplication& application,
                                      QWidget* parent = nullptr) {
-  application.SetShowException(
-      [window = QPointer<QWidget>(parent)](const std::u16string& message,
-                                           const std::u16string& caption) {
-        QMessageBox box(QMessageBox::Critical,
-                        QString::fromStdU16String(caption),
-                        QString::fromStdU16String(message), QMessageBox::Ok,
-                        window.data());
-        box.exec();
-      });
+  application.SetShowException([window = QPointer<QWidget>(parent)](
+                                   const std::u16string& message,
+                                   const std::u16string& caption) {
+    QMessageBox box(QMessageBox::Critical, QString::fromStdU16String(caption),
+                    QString::fromStdU16String(message), QMessageBox::Ok,
+                    window.data());
+    box.exec();
+  });
 }
 
 }  // namespace cport::fw

@@ -12,6 +12,9 @@ struct HWND__;
 
 namespace cport::fw {
 
+/// The application on Win32 (Windows build): notifications run on the
+/// thread that made it, in its message loop or in any modal loop (a message
+/// box, a dialog), through a hidden window.
 class TWin32Application : public TApplication {
  public:
   TWin32Application();
@@ -28,6 +31,7 @@ class TWin32Application : public TApplication {
   /// The dialog: keyboard navigation goes through it, and the error box is
   /// modal to it.
   void SetMainWindow(HWND__* window) { mainWindow_ = window; }
+  /// The hidden window that receives the wake-ups.
   HWND__* Handle() const { return handle_; }
 
  protected:
