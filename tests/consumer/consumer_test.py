@@ -14,7 +14,8 @@ own with -Wall -Wextra -Werror and finds CPort
                 (port_line only; BUILD_DIR is the Windows build).
 Except for mingw, port_line and rx_lines (in each delivery mode) then run
 against a pseudo-terminal mapped as a COM port, this script playing the far
-end; qt_terminal runs too where it was built.
+end; qt_terminal runs too where it was built. From the staging install, a
+Qt Core program without widgets receives through CPort::Qt as well.
 """
 import glob
 import os
@@ -80,6 +81,58 @@ class FarEnd:
         os.write(self.master, text)
 
 
+# A Qt program without widgets: OnRxChar in Qt's event loop.
+QT_CORE_PROGRAM = r"""
+#include <QCoreApplication>
+#include <cport/comport.h>
+#include <cport/fw/qt_application.h>
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+  QCoreApplication qt(argc, argv);
+  cport::fw::TQtApplication application;
+  cport::TComPort port(nullptr);
+  port.SetPort(u"COM9");
+  port.SetOnRxChar([&](cport::fw::TObject*, std::int32_t count) {
+    std::string bytes(static_cast<std::size_t>(count), '\0');
+    port.Read(bytes.data(), count);
+    std::printf("%s", bytes.c_str());
+    if (bytes.find('\n') != std::string::npos) application.Terminate();
+  });
+  port.Open();
+  port.Write("ready\n", 6);
+  application.Run();
+}
+"""
+QT_CORE_PROJECT = """cmake_minimum_required(VERSION 3.25)
+project(qt_core LANGUAGES CXX)
+find_package(CPort 1.0 CONFIG REQUIRED COMPONENTS Qt)
+add_executable(qt_core qt_core.cpp)
+target_link_libraries(qt_core PRIVATE CPort::Qt)
+"""
+
+
+def run_qt_core(stage, work):
+    source = os.path.join(work, "qt-core")
+    os.makedirs(source)
+    with open(os.path.join(source, "qt_core.cpp"), "w") as f:
+        f.write(QT_CORE_PROGRAM)
+    with open(os.path.join(source, "CMakeLists.txt"), "w") as f:
+        f.write(QT_CORE_PROJECT)
+    binary = build_examples(source, os.path.join(work, "qt-core-work"),
+                            f"-DCMAKE_PREFIX_PATH={stage}")
+    far = FarEnd(os.path.join(work, "qt-core-work"))
+    env = dict(far.env, QT_QPA_PLATFORM="offscreen")
+    program = subprocess.Popen([os.path.join(binary, "qt_core")], env=env,
+                               stdout=subprocess.PIPE, text=True)
+    far.expect(b"ready\n")
+    far.send(b"pong\n")
+    out, _ = program.communicate(timeout=30)
+    assert program.returncode == 0 and out == "pong\n", (program.returncode, out)
+    print("qt_core: ok", flush=True)
+
+
 def run_examples(binary, work):
     far = FarEnd(work)
 
@@ -137,6 +190,7 @@ def main():
                                    stdout=subprocess.PIPE).stdout.split()
             run("g++", *FLAGS.split(), os.path.join(examples, "port_line.cpp"),
                 "-o", os.path.join(work, "port_line_pc"), *flags)
+            run_qt_core(stage, work)
         elif mode == "deb":
             cpack_dev(build, "DEB", os.path.join(work, "out"))
             deb, = glob.glob(os.path.join(work, "out", "libcport-dev_*.deb"))
