@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "bench_subject.h"
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
 
 namespace bench {
 namespace {

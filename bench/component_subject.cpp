@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "bench_subject.h"
+#include "cport/comm/comm_api.h"
 #include "cport/comport.h"
-#include "framework/sent_message.h"
-#include "framework/synchronize.h"
-#include "platform/comm_api.h"
+#include "cport/fw/sent_message.h"
+#include "cport/fw/synchronize.h"
 
 namespace bench {
 namespace {

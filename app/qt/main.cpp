@@ -1,9 +1,10 @@
 // DOV on Linux: the update dialog on Qt.
 #include <QApplication>
 
+#include "cport/comm/standard_streams.h"
+#include "cport/fw/qt_application.h"
+#include "cport/fw/qt_error_box.h"
 #include "form4_view.h"
-#include "platform/standard_streams.h"
-#include "qt_application.h"
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
@@ -13,7 +14,7 @@
 int main(int argc, char** argv) {
   if (!cport::comm::KeepStandardStreamsOpen()) return 1;
   QApplication qt(argc, argv);
-  dov::TQtApplication application;
+  cport::fw::TQtApplication application;
   application.SetTitle(dov::form4::kApplicationTitle);
 
   dov::TSteadyTickCounter ticks;
@@ -22,7 +23,7 @@ int main(int argc, char** argv) {
   // DOV_LOG=FILE: a trace of every update.
   const auto trace = dov::TraceFromEnvironment();
   dov::TForm4View form4({ticks, idle, tool, trace.get()});
-  application.SetMainWindow(&form4);
+  cport::fw::ShowExceptionsInErrorBox(application, &form4);
   form4.show();
   application.Run();
   return 0;

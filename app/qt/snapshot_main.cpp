@@ -4,8 +4,8 @@
 #include <QPixmap>
 #include <cstdio>
 
+#include "cport/fw/qt_application.h"
 #include "form4_view.h"
-#include "qt_application.h"
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication qt(argc, argv);
-  dov::TQtApplication application;
+  cport::fw::TQtApplication application;
   dov::TSteadyTickCounter ticks;
   dov::TWaitingIdle idle(application, ticks);
   dov::TDeviceConsole tool;

@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <system_error>
 
+#include "cport/fw/win32_application.h"
 #include "form4_window.h"
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
 #include "updater/update_trace.h"
 #include "updater/waiting_pause.h"
-#include "win32_application.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ int Run() {
   // A plain waitable timer, where the system has no high-resolution one,
   // then counts single milliseconds rather than the scheduler's 15.6 ms.
   timeBeginPeriod(1);
-  dov::TWin32Application application;
+  cport::fw::TWin32Application application;
   application.SetTitle(dov::form4::kApplicationTitle);
 
   dov::TSteadyTickCounter ticks;

@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "cport/fw/headless_application.h"
+#include "cport/fw/qt_application.h"
+#include "cport/fw/text.h"
 #include "e2e_support.h"
 #include "flasher.h"
 #include "form4_view.h"
-#include "framework/headless_application.h"
-#include "framework/text.h"
 #include "pause_recorder.h"
-#include "qt_application.h"
 #include "text_progress.h"
 #include "updater/waiting_pause.h"
 
@@ -133,7 +133,7 @@ TRun FlashRun() {
 }
 
 TRun DialogRun() {
-  dov::TQtApplication application;
+  cport::fw::TQtApplication application;
   std::string error;
   application.SetShowException(
       [&](const std::u16string& message, const std::u16string&) {
@@ -144,7 +144,6 @@ TRun DialogRun() {
   TPauseRecorder recorder(ticks, idle);
   TNoTool tool;
   dov::TForm4View view({recorder, recorder, tool});
-  application.SetMainWindow(&view);
   view.show();
   application.ProcessMessages();
   return Measure("dialog", recorder, [&] {

@@ -4,6 +4,7 @@
 
 #include "cport/comport.h"
 #include "cport/comthread.h"
+#include "cport/port_window.h"
 
 namespace cport {
 

@@ -6,7 +6,9 @@
 
 #include "cport/comport.h"
 #include "cport/comthread.h"
-#include "framework/application.h"
+#include "cport/event_mask.h"
+#include "cport/fw/application.h"
+#include "cport/port_window.h"
 
 namespace cport {
 

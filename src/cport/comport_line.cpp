@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "cport/comport.h"
+#include "cport/event_mask.h"
 
 namespace cport {
 

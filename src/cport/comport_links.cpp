@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "cport/comport.h"
-#include "framework/os_error.h"
+#include "cport/fw/os_error.h"
 
 namespace cport {
 

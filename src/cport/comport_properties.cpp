@@ -3,7 +3,7 @@
 
 #include "cport/comport.h"
 #include "cport/comthread.h"
-#include "framework/application.h"
+#include "cport/fw/application.h"
 
 namespace cport {
 

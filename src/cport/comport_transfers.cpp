@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #include "cport/comport.h"
-#include "framework/text.h"
+#include "cport/fw/text.h"
 
 namespace cport {
 namespace {

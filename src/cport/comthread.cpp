@@ -1,9 +1,9 @@
 #include "cport/comthread.h"
 
+#include "cport/comm/comm_api.h"
 #include "cport/comport.h"
 #include "cport/event_mask.h"
 #include "cport/port_window.h"
-#include "platform/comm_api.h"
 
 namespace cport {
 namespace {

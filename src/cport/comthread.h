@@ -9,9 +9,9 @@
 #include <mutex>
 #include <optional>
 
+#include "cport/fw/handle.h"
+#include "cport/fw/thread.h"
 #include "cport/types.h"
-#include "framework/handle.h"
-#include "framework/thread.h"
 
 namespace cport {
 

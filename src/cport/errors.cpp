@@ -1,6 +1,6 @@
 #include "cport/errors.h"
 
-#include "framework/text.h"
+#include "cport/fw/text.h"
 
 namespace cport {
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
 
 namespace cport {
 namespace {

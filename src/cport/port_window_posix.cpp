@@ -2,8 +2,8 @@
 // the application's message loop, handled on the UI thread.
 #include <memory>
 
+#include "cport/fw/sent_message.h"
 #include "cport/port_window.h"
-#include "framework/sent_message.h"
 
 namespace cport {
 namespace {

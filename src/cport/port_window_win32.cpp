@@ -6,9 +6,9 @@
 
 #include <memory>
 
+#include "cport/fw/exception.h"
+#include "cport/fw/os_error.h"
 #include "cport/port_window.h"
-#include "framework/exception.h"
-#include "framework/os_error.h"
 
 namespace cport {
 namespace {

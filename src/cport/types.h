@@ -5,12 +5,12 @@
 #include <array>
 #include <cstdint>
 
-#include "framework/events.h"
-#include "framework/set.h"
+#include "cport/fw/events.h"
+#include "cport/fw/set.h"
 
 namespace cport {
 
-// Line speed; every member but brCustom names its bits per second.
+/// Line speed; every member but brCustom names its bits per second.
 enum TBaudRate : std::uint8_t {
   brCustom,
   br110,
@@ -30,13 +30,13 @@ enum TBaudRate : std::uint8_t {
   br256000
 };
 
-// Bits per second of each TBaudRate member, by ordinal. brCustom stands for
-// the port's CustomBaudRate and has no fixed value here.
+/// Bits per second of each TBaudRate member, by ordinal. brCustom stands for
+/// the port's CustomBaudRate and has no fixed value here.
 inline constexpr std::array<std::int32_t, 16> kBaudRates = {
     0,     110,   300,   600,   1200,  2400,   4800,   9600,
     14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
-// The bits per second that `rate` stands for, `custom` for brCustom.
+/// The bits per second that `rate` stands for, `custom` for brCustom.
 constexpr std::int32_t BaudRateValue(TBaudRate rate, std::int32_t custom) {
   return rate == brCustom ? custom : kBaudRates[rate];
 }
@@ -83,7 +83,7 @@ enum TComError : std::uint8_t {
 };
 using TComErrors = cport::fw::TSet<TComError, std::uint8_t>;
 
-// The thread on which the port's notifications run.
+/// The thread on which the port's notifications run.
 enum TSyncMethod : std::uint8_t { smThreadSync, smWindowSync, smNone };
 
 enum TStoreType : std::uint8_t { stRegistry, stIniFile };
@@ -97,7 +97,7 @@ enum TStoredProp : std::uint8_t {
 };
 using TStoredProps = cport::fw::TSet<TStoredProp, std::uint8_t>;
 
-// Kind of the last operation issued with an async record.
+/// Kind of the last operation issued with an async record.
 enum TOperationKind : std::uint8_t { okWrite, okRead };
 
 enum TThreadPriority : std::uint8_t {
@@ -110,11 +110,11 @@ enum TThreadPriority : std::uint8_t {
   tpTimeCritical
 };
 
-// The value SetThreadPriority takes for each TThreadPriority, by ordinal.
+/// The value SetThreadPriority takes for each TThreadPriority, by ordinal.
 inline constexpr std::array<int, 7> kThreadPriorities = {-15, -2, -1, 0,
                                                          1,   2,  15};
 
-// Hold states of the driver's queues (the low bits of its status word).
+/// Hold states of the driver's queues (the low bits of its status word).
 enum TComStateFlag : std::uint8_t {
   fCtlHold,
   fDsrHold,
@@ -126,7 +126,7 @@ enum TComStateFlag : std::uint8_t {
 };
 using TComStateFlags = cport::fw::TSet<TComStateFlag, std::uint8_t>;
 
-// Notifications. The sender is always the port.
+/// Notifications. The sender is always the port.
 using cport::fw::TNotifyEvent;
 using TRxCharEvent = cport::fw::TMethod<std::int32_t /*Count*/>;
 using TRxBufEvent =

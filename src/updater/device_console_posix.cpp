@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/text.h"
+#include "cport/fw/text.h"
 #include "updater/device_console.h"
 
 extern char** environ;

@@ -1,8 +1,8 @@
 #include "updater/form4.h"
 
 #include "cport/comport.h"
-#include "framework/application.h"
-#include "framework/text.h"
+#include "cport/fw/application.h"
+#include "cport/fw/text.h"
 #include "updater/device_port.h"
 #include "updater/form4_layout.h"
 

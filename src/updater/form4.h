@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "framework/component.h"
+#include "cport/fw/component.h"
 #include "updater/controls.h"
 #include "updater/update_procedure.h"
 

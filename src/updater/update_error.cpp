@@ -1,6 +1,6 @@
 #include "updater/update_error.h"
 
-#include "framework/text.h"
+#include "cport/fw/text.h"
 
 namespace dov {
 

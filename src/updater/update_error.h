@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "framework/exception.h"
+#include "cport/fw/exception.h"
 
 namespace dov {
 

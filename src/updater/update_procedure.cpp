@@ -1,7 +1,7 @@
 #include "updater/update_procedure.h"
 
 #include "cport/comport.h"
-#include "framework/text.h"
+#include "cport/fw/text.h"
 #include "updater/update_error.h"
 
 namespace dov {

@@ -7,9 +7,9 @@
 
 #include "cport/comport.h"
 #include "cport/errors.h"
-#include "framework/application.h"
-#include "framework/os_error.h"
-#include "framework/text.h"
+#include "cport/fw/application.h"
+#include "cport/fw/os_error.h"
+#include "cport/fw/text.h"
 
 namespace dov {
 namespace {

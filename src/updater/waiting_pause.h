@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "framework/application.h"
+#include "cport/fw/application.h"
 #include "updater/pump_delay.h"
 #include "updater/tick_counter.h"
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "cport/fw/qt_application.h"
 #include "form4_view.h"
-#include "qt_application.h"
 #include "support/idle_platform.h"
 #include "updater/form4_layout.h"
 
@@ -43,7 +43,7 @@ class QtDialogTest : public ::testing::Test {
   }
 
   static QApplication* qt;
-  TQtApplication application;
+  cport::fw::TQtApplication application;
   TIdlePlatform none;
   TForm4View view{{none, none, none}};
 };

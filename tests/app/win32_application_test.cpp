@@ -1,7 +1,7 @@
 // The Win32 application's message loop and calls marshalled from other
 // threads: they run inside modal loops the application does not own (an
 // error box), and a loop that has run one does not go to sleep.
-#include "win32_application.h"
+#include "cport/fw/win32_application.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "framework/synchronize.h"
+#include "cport/fw/synchronize.h"
 #include "support/desktop_report.h"
 
 namespace {
@@ -40,7 +40,7 @@ class Win32ApplicationTest : public ::testing::Test {
   Win32ApplicationTest() {
     application.SetTitle(std::u16string(kCaption, kCaption + wcslen(kCaption)));
   }
-  dov::TWin32Application application;
+  cport::fw::TWin32Application application;
 };
 
 TEST_F(Win32ApplicationTest, QueuedCallsRunWhileAnErrorBoxIsUp) {

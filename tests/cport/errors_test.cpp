@@ -1,7 +1,7 @@
 // The error messages, the OnException path and the link registration
 // errors.
+#include "cport/fw/text.h"
 #include "error_texts.h"
-#include "framework/text.h"
 #include "port_fixture.h"
 
 namespace cport::testing {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "framework/sent_message.h"
-#include "framework/synchronize.h"
+#include "cport/fw/sent_message.h"
+#include "cport/fw/synchronize.h"
 #include "port_fixture.h"
 #include "support/watchdog.h"
 

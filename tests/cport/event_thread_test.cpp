@@ -6,9 +6,9 @@
 #include <memory>
 #include <tuple>
 
+#include "cport/fw/headless_application.h"
+#include "cport/fw/thread.h"
 #include "event_fixture.h"
-#include "framework/headless_application.h"
-#include "framework/thread.h"
 
 namespace cport::testing {
 namespace {

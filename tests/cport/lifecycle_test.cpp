@@ -1,7 +1,7 @@
 // Open, Close, Port, Connected, Loaded, destruction and their notifications.
 #include <functional>
 
-#include "framework/headless_application.h"
+#include "cport/fw/headless_application.h"
 #include "port_fixture.h"
 
 namespace cport::testing {

@@ -2,6 +2,7 @@
 #include <functional>
 #include <thread>
 
+#include "cport/event_mask.h"
 #include "error_texts.h"
 #include "port_fixture.h"
 

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "cport/comm/fake/fake_comm.h"
 #include "cport/comport.h"
-#include "platform/fake/fake_comm.h"
 
 namespace cport::testing {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "framework/text.h"
+#include "cport/fw/text.h"
 #include "port_fixture.h"
 
 namespace cport::testing {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "cport/comport.h"
+#include "cport/fw/qt_application.h"
+#include "cport/fw/text.h"
 #include "e2e_support.h"
 #include "form4_view.h"
-#include "framework/text.h"
-#include "qt_application.h"
 #include "updater/device_console.h"
 #include "updater/form4_layout.h"
 #include "updater/pump_delay.h"
@@ -53,7 +53,6 @@ class DialogE2E : public ::testing::Test {
           shown.emplace_back(cport::fw::ToUtf8(message),
                              cport::fw::ToUtf8(caption));
         });
-    application.SetMainWindow(&view);
     view.show();
     application.ProcessMessages();
   }
@@ -73,7 +72,7 @@ class DialogE2E : public ::testing::Test {
 
   static QApplication* qt;
   TempPrefix prefix;
-  dov::TQtApplication application;
+  cport::fw::TQtApplication application;
   dov::TSteadyTickCounter ticks;
   dov::TWaitingIdle idle{application, ticks};
   dov::TDeviceConsole tool;

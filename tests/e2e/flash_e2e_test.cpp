@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "cport/comm/comm_api.h"
 #include "e2e_support.h"
 #include "flash_options.h"
-#include "platform/comm_api.h"
 
 namespace e2e {
 namespace {

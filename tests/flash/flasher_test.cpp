@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/headless_application.h"
+#include "cport/comm/fake/fake_comm.h"
+#include "cport/fw/headless_application.h"
 #include "interruption.h"
-#include "platform/fake/fake_comm.h"
 #include "support/fake_clock.h"
 
 namespace dov::flash {

@@ -3,9 +3,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "framework/exception.h"
-#include "framework/headless_application.h"
-#include "framework/synchronize.h"
+#include "cport/fw/exception.h"
+#include "cport/fw/headless_application.h"
+#include "cport/fw/synchronize.h"
 #include "ui_thread.h"
 
 namespace {

@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "framework/component.h"
-#include "framework/exception.h"
-#include "framework/os_error.h"
-#include "framework/persistent.h"
-#include "framework/set.h"
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
+#include "cport/fw/component.h"
+#include "cport/fw/exception.h"
+#include "cport/fw/os_error.h"
+#include "cport/fw/persistent.h"
+#include "cport/fw/set.h"
 
 namespace {
 

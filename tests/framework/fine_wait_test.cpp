@@ -1,10 +1,10 @@
-#include "framework/fine_wait.h"
+#include "cport/fw/fine_wait.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "framework/wake_lead.h"
+#include "cport/fw/wake_lead.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // and threads, and serial calls that all fail as unsupported.
 #pragma once
 
-#include "platform/native_sync.h"
+#include "cport/comm/native_sync.h"
 
 namespace fwtest {
 

@@ -1,4 +1,4 @@
-#include "framework/synchronize.h"
+#include "cport/fw/synchronize.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "framework/exception.h"
-#include "framework/headless_application.h"
-#include "framework/sent_message.h"
-#include "framework/thread.h"
+#include "cport/fw/exception.h"
+#include "cport/fw/headless_application.h"
+#include "cport/fw/sent_message.h"
+#include "cport/fw/thread.h"
 #include "support/watchdog.h"
 #include "ui_thread.h"
 

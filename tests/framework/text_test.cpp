@@ -1,4 +1,4 @@
-#include "framework/text.h"
+#include "cport/fw/text.h"
 
 #include <gtest/gtest.h>
 

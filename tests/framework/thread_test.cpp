@@ -1,11 +1,11 @@
-#include "framework/thread.h"
+#include "cport/fw/thread.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
 
-#include "framework/exception.h"
+#include "cport/fw/exception.h"
 #include "sync_only_api.h"
 #include "ui_thread.h"
 

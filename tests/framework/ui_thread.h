@@ -7,9 +7,9 @@
 #include <functional>
 #include <thread>
 
-#include "framework/sent_message.h"
-#include "framework/synchronize.h"
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
+#include "cport/fw/sent_message.h"
+#include "cport/fw/synchronize.h"
 
 namespace fwtest {
 

@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "framework/thread.h"
+#include "cport/fw/thread.h"
 
 namespace {
 

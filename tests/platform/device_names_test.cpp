@@ -1,11 +1,11 @@
 // Only DOS device names reach a device, and only terminals open.
-#include "platform/posix/device_names.h"
+#include "cport/comm/posix/device_names.h"
 
 #include <sys/stat.h>
 
 #include <fstream>
 
-#include "platform/posix/posix_comm.h"
+#include "cport/comm/posix/posix_comm.h"
 #include "pty_fixture.h"
 
 namespace cport::comm::test {

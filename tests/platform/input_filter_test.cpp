@@ -1,6 +1,6 @@
 // The received stream as the application sees it: error marks decoded,
 // errors replaced, nulls dropped, the event character noticed.
-#include "platform/posix/input_filter.h"
+#include "cport/comm/posix/input_filter.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "cport/comm/comm_api.h"
 #include "gtest/gtest.h"
-#include "platform/comm_api.h"
 
 namespace cport::comm::test {
 namespace {

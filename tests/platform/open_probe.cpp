@@ -2,7 +2,7 @@
 // exits with 0 when it could, else with the error number.
 #include <string>
 
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 255;

@@ -1,6 +1,6 @@
 // The POSIX backend against pseudo-terminal pairs: the far end is driven
 // here, every wait has a bound.
-#include "platform/posix/posix_comm.h"
+#include "cport/comm/posix/posix_comm.h"
 
 #include <sys/wait.h>
 #include <time.h>
@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/posix/terminal.h"
+#include "cport/comm/posix/terminal.h"
 #include "pty_fixture.h"
 #include "terminal_rate.h"
 

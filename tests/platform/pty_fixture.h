@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
 #include "support/temp_dir.h"
 
 namespace cport::comm::test {

@@ -14,7 +14,7 @@
 #include <cwctype>
 #include <string>
 
-#include "framework/handle.h"
+#include "cport/fw/handle.h"
 #include "support/window_text.h"
 
 namespace testsupport {
@@ -30,7 +30,8 @@ inline std::string ErrorText(DWORD error) {
   if (text) {
     std::wstring message(text, length);
     LocalFree(text);
-    while (!message.empty() && std::iswspace(message.back())) message.pop_back();
+    while (!message.empty() && std::iswspace(message.back()))
+      message.pop_back();
     shown += " (" + Utf8(message) + ")";
   }
   return shown;
@@ -71,12 +72,12 @@ inline std::string DesktopReport() {
   DWORD desktopOwner = 0;
   const HWND desktop = GetDesktopWindow();
   GetWindowThreadProcessId(desktop, &desktopOwner);
-  std::string report = "\nDISPLAY: " + std::string(display ? display : "not set") +
-                       "\ndesktop window: " +
-                       (desktop ? "of " + std::to_string(desktopOwner)
-                                : std::string("none")) +
-                       "\nrunning programs:" + RunningPrograms(desktopOwner) +
-                       "\ntop-level windows:";
+  std::string report =
+      "\nDISPLAY: " + std::string(display ? display : "not set") +
+      "\ndesktop window: " +
+      (desktop ? "of " + std::to_string(desktopOwner) : std::string("none")) +
+      "\nrunning programs:" + RunningPrograms(desktopOwner) +
+      "\ntop-level windows:";
   EnumWindows(NoteWindow, reinterpret_cast<LPARAM>(&report));
   return report;
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "framework/application.h"
+#include "cport/fw/application.h"
 #include "updater/pump_delay.h"
 #include "updater/tick_counter.h"
 

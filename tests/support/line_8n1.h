@@ -2,7 +2,7 @@
 // bit, binary, no flow control, the usual XON/XOFF characters and limits.
 #pragma once
 
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
 
 namespace cport::comm {
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "framework/os_error.h"
+#include "cport/fw/os_error.h"
 #include "updater_fixture.h"
 
 namespace dov::testing {

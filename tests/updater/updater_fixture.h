@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "cport/comm/fake/fake_comm.h"
 #include "cport/comport.h"
-#include "framework/headless_application.h"
-#include "framework/text.h"
-#include "platform/fake/fake_comm.h"
+#include "cport/fw/headless_application.h"
+#include "cport/fw/text.h"
 #include "support/fake_clock.h"
 #include "updater/form4.h"
 

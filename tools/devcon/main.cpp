@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "cport/comm/standard_streams.h"
 #include "devcon.h"
-#include "platform/standard_streams.h"
 
 int main(int argc, char** argv) {
   if (!cport::comm::KeepStandardStreamsOpen()) return devcon::kExitFailed;

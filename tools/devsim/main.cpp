@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "command_line.h"
+#include "cport/comm/standard_streams.h"
 #include "firmware/firmware_image.h"
 #include "options.h"
-#include "platform/standard_streams.h"
 #include "plot_files.h"
 #include "simulator.h"
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "platform/posix/unique_fd.h"
+#include "cport/comm/posix/unique_fd.h"
 
 namespace devsim {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "cport/comm/posix/unique_fd.h"
 #include "dos_device_link.h"
 #include "gap_analysis.h"
 #include "host_writes.h"
-#include "platform/posix/unique_fd.h"
 #include "pseudo_terminal.h"
 #include "report.h"
 

@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "child_process.h"
-#include "framework/os_error.h"
-#include "framework/text.h"
+#include "cport/fw/os_error.h"
+#include "cport/fw/text.h"
 
 namespace dov::flash {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "cport/comlink.h"
-#include "framework/application.h"
-#include "framework/text.h"
+#include "cport/fw/application.h"
+#include "cport/fw/text.h"
 #include "interruption.h"
 #include "updater/device_port.h"
 #include "updater/update_error.h"

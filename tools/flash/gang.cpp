@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "child_process.h"
+#include "cport/fw/text.h"
 #include "flash_report.h"
-#include "framework/text.h"
 
 namespace dov::flash {
 namespace {

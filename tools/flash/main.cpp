@@ -20,16 +20,16 @@
 #endif
 
 #include "command_line.h"
+#include "cport/comm/standard_streams.h"
+#include "cport/fw/headless_application.h"
 #include "flash_options.h"
 #include "flash_report.h"
 #include "flasher.h"
-#include "framework/headless_application.h"
 #include "gang.h"
 #include "image_file.h"
 #include "interruptible_pause.h"
 #include "interruption.h"
 #include "one_device_tool.h"
-#include "platform/standard_streams.h"
 #include "serial_ports.h"
 #include "text_progress.h"
 #include "updater/device_console.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "framework/text.h"
+#include "cport/fw/text.h"
 #include "updater/device_console.h"
 
 namespace dov::flash {

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "platform/posix/terminal_class.h"
+#include "cport/comm/posix/terminal_class.h"
 
 namespace dov::flash {
 

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <map>
 
-#include "framework/text.h"
-#include "platform/posix/device_names.h"
+#include "cport/comm/posix/device_names.h"
+#include "cport/fw/text.h"
 #include "serial_ports.h"
 
 namespace dov::flash {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/text.h"
+#include "cport/fw/text.h"
 #include "serial_ports.h"
 
 namespace dov::flash {

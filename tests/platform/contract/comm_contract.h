@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
 
 namespace cport::comm::contract {
 

@@ -1,6 +1,6 @@
 // The recording fake keeps the contract of the real backends.
+#include "cport/comm/fake/fake_comm.h"
 #include "platform/contract/comm_contract.h"
-#include "platform/fake/fake_comm.h"
 
 namespace cport::comm::contract {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/comm_api.h"
+#include "cport/comm/comm_api.h"
 #include "support/line_8n1.h"
 
 namespace {
