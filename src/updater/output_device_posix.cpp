@@ -36,8 +36,8 @@ UniqueFd OpenWithoutBlocking(int fd) {
   if (::fstat(fd, &status) != 0) return {};
   if (!S_ISFIFO(status.st_mode) && !S_ISCHR(status.st_mode)) return {};
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return UniqueFd(::open(self.c_str(),
-                         O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  return UniqueFd(
+      ::open(self.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 }
 
 }  // namespace
@@ -61,8 +61,8 @@ TOutputDevice::TOutputDevice(int fd, bool owned)
 
 TOutputDevice::~TOutputDevice() = default;
 
-long TOutputDevice::Write(std::string_view text,
-                          std::chrono::milliseconds wait, std::string& error) {
+long TOutputDevice::Write(std::string_view text, std::chrono::milliseconds wait,
+                          std::string& error) {
   // A reader that went away must cost output, not the program: SIGPIPE is
   // held back on the writing thread, and the write fails with EPIPE.
   thread_local const bool pipeSignalHeld = [] {
@@ -81,10 +81,10 @@ long TOutputDevice::Write(std::string_view text,
     if (text.size() > PIPE_BUF) text = text.substr(0, PIPE_BUF);
   }
   for (;;) {
-    const ssize_t written =
-        state_->socket ? ::send(state_->fd, text.data(), text.size(),
-                                MSG_DONTWAIT | MSG_NOSIGNAL)
-                       : ::write(state_->fd, text.data(), text.size());
+    const ssize_t written = state_->socket
+                                ? ::send(state_->fd, text.data(), text.size(),
+                                         MSG_DONTWAIT | MSG_NOSIGNAL)
+                                : ::write(state_->fd, text.data(), text.size());
     if (written >= 0) return static_cast<long>(written);
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {

@@ -58,10 +58,10 @@ int OpenTraceFile(const std::string& path, std::span<const std::string> avoid,
     if (std::string why = Refusal(before); !why.empty()) return refuse(why);
   }
   // Not emptied by the open: a file it must not be is refused untouched.
-  UniqueFd fd(::open(path.c_str(),
-                     O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
-                         O_CLOEXEC,
-                     0666));
+  UniqueFd fd(::open(
+      path.c_str(),
+      O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+      0666));
   if (!fd.valid()) {
     if (errno == ENXIO) return refuse("it is a FIFO that no process reads");
     if (errno == ELOOP) return refuse(kLinkRefused);

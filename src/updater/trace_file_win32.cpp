@@ -17,16 +17,15 @@ int OpenTraceFile(const std::string& path, std::span<const std::string> avoid,
   std::error_code ignored;
   for (const std::string& other : avoid) {
     if (std::filesystem::equivalent(
-            file, std::filesystem::path(cport::fw::FromUtf8(other)),
-            ignored)) {
+            file, std::filesystem::path(cport::fw::FromUtf8(other)), ignored)) {
       error = "cannot write " + path + ": it is " + other +
               ", which this run reads";
       return -1;
     }
   }
-  const int fd = ::_wopen(file.c_str(),
-                          _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
-                          _S_IREAD | _S_IWRITE);
+  const int fd =
+      ::_wopen(file.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+               _S_IREAD | _S_IWRITE);
   if (fd < 0) error = "cannot write " + path + ": " + std::strerror(errno);
   return fd;
 }

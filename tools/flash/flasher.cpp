@@ -1,9 +1,11 @@
 #include "flasher.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
 #include "cport/comlink.h"
+#include "cport/errors.h"
 #include "framework/application.h"
 #include "framework/text.h"
 #include "interruption.h"
@@ -38,6 +40,17 @@ class TTransferWatch : public cport::TComLink {
 
 std::string Message(std::exception_ptr error) {
   return cport::fw::ToUtf8(cport::fw::TApplication::ExceptionMessage(error));
+}
+
+// The system's error number a port error carries, 0 for any other error.
+int SystemError(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const cport::EComPort& port) {
+    return std::max(port.WinCode(), 0);
+  } catch (...) {
+    return 0;
+  }
 }
 
 std::string InterruptedMessage(const EInterrupted& stop, bool opened) {
@@ -97,6 +110,7 @@ TFlashOutcome RunFlash(const TFlashJob& job, TFlashSeams seams) {
     outcome.Code = watch.Opened() ? kExitTransferFailed : kExitOpenFailed;
     outcome.Error = Message(failure);
     if (outcome.Error.empty()) outcome.Error = "the update failed";
+    outcome.SystemError = SystemError(failure);
   }
   port.UnRegisterLink(&watch);
   return outcome;
