@@ -34,15 +34,16 @@ std::size_t CharacterLength(std::string_view text) {
     if ((byte(i) & 0xC0) != 0x80) return 0;
     value = value << 6 | (byte(i) & 0x3F);
   }
-  const bool overlong = (length == 3 && value < 0x800) ||
-                        (length == 4 && value < 0x10000);
+  const bool overlong =
+      (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
   const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
   return overlong || surrogate || value > 0x10FFFF ? 0 : length;
 }
 
 bool IsControl(std::string_view character) {
   const auto lead = static_cast<std::uint8_t>(character[0]);
-  if (character.size() == 1) return (lead < 0x20 && lead != '\n') || lead == 0x7F;
+  if (character.size() == 1)
+    return (lead < 0x20 && lead != '\n') || lead == 0x7F;
   // U+0080..U+009F, the C1 controls (CSI among them).
   return lead == 0xC2 && static_cast<std::uint8_t>(character[1]) < 0xA0;
 }

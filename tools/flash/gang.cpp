@@ -155,12 +155,12 @@ TFlashOutcome RunDevice(const TGangJob& job, std::size_t device,
     return Missing(port, error.what());
   }
   members.Join(*child);
-  // The last message is kept also when progress is not shown: a process
+  // Its last message is kept also when progress is not shown: a process
   // that ends without a report names its reason in it.
   std::string last;
   for (std::string line; child->ReadErrorLine(line);) {
     progress.Line(device, line);
-    if (!line.starts_with("progress: ")) last = line;
+    if (line.starts_with("dov-flash: ")) last = line;
   }
   const std::string report = child->ReadOutput();
   const int code = child->Wait();
