@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -175,15 +177,21 @@ TEST_F(FlashE2E, ABusyPortFailsToOpen) {
   EXPECT_EQ(Field("error"),
             "\"Unable to open com port (Error: " +
                 std::to_string(cport::comm::kErrorAccessDenied) + ")\"");
+  EXPECT_EQ(Field("error_detail").rfind("\"COM43 (" + device.Node() + "): ", 0),
+            0u)
+      << report;
   api.CloseHandle(held);
 }
 
 TEST_F(FlashE2E, TheDeviceVanishingMidStreamEndsTheTransfer) {
   Simulator device(prefix, 44, {"--vanish-after", "300"});
   ASSERT_TRUE(device.WaitReady());
+  const std::string node = device.Node();  // the link goes with the device
   EXPECT_EQ(Flash({"--port", "44", "--no-reset"}, kFailureBound),
             kExitTransferFailed);
   EXPECT_EQ(Field("error"), "\"WriteFile function failed (Error: 5)\"");
+  EXPECT_EQ(Field("error_detail"),
+            "\"COM44 (" + node + "): " + std::strerror(EIO) + "\"");
   EXPECT_EQ(JsonField(device.Report(milliseconds(5000)), "end"),
             "\"vanished\"");
 }

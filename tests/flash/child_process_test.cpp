@@ -30,9 +30,9 @@ TEST(ChildProcess, SaysHowItEnded) {
 
 TEST(ChildProcess, PassesARequestToStopOn) {
   // The child says it is ready only once its handler is in place.
-  TChildProcess child("/bin/sh",
-                      {"-c", "trap 'exit 143' TERM; echo ready >&2; "
-                             "while :; do sleep 0.05; done"});
+  TChildProcess child("/bin/sh", {"-c",
+                                  "trap 'exit 143' TERM; echo ready >&2; "
+                                  "while :; do sleep 0.05; done"});
   std::string line;
   ASSERT_TRUE(child.ReadErrorLine(line));
   EXPECT_EQ(line, "ready");

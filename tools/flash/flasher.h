@@ -44,8 +44,9 @@ struct TFlashOutcome {
   std::string Error;             // the failure's message, empty on success
   // The system's error number behind Error, 0 when it has none.
   int SystemError = 0;
-  // For a port error: which device the COM name reached and the system's
-  // text ("COM3 (/dev/ttyACM0): No such file or directory").
+  // For a port error: which device the COM name reached (when the port
+  // opened, the one opened) and the system's text ("COM3 (/dev/ttyACM0): No
+  // such file or directory").
   std::string ErrorDetail;
   int Signal = 0;  // what interrupted the run (kExitInterrupted)
   // What went wrong beside the update without stopping it: a device reset

@@ -26,8 +26,6 @@
 #include "flash_report.h"
 #include "flasher.h"
 #include "framework/headless_application.h"
-#include "framework/os_error.h"
-#include "framework/text.h"
 #include "gang.h"
 #include "image_file.h"
 #include "interruptible_pause.h"
@@ -178,15 +176,6 @@ class TReset {
   dov::TToolLauncher* tool_ = nullptr;
 };
 
-// A port error's second line: where the COM name led and what the system
-// says, so that a user can tell a missing link from a busy device.
-void ExplainPortError(TFlashOutcome& outcome, unsigned port) {
-  if (outcome.SystemError <= 0) return;
-  outcome.ErrorDetail = outcome.PortName + " (" + ComDevicePath(port) + "): " +
-                        cport::fw::ToUtf8(cport::fw::SysErrorMessage(
-                            static_cast<std::uint32_t>(outcome.SystemError)));
-}
-
 int Flash(const TRun& run) {
   const TFlashOptions& options = run.Options;
   TImageBytes image{};
@@ -224,7 +213,6 @@ int Flash(const TRun& run) {
       RunFlash({options.Ports.front(), bytes, options.WaitPortMs},
                {ticks, idle, reset.Tool(), progress, run.Trace});
   progress.Finish();
-  ExplainPortError(outcome, options.Ports.front());
   if (!outcome.Error.empty()) run.Console.Say(outcome.Error);
   if (!outcome.ErrorDetail.empty()) run.Console.Say(outcome.ErrorDetail);
   for (const std::string& warning : reset.Warnings()) {
