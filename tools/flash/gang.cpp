@@ -171,8 +171,13 @@ TFlashOutcome RunDevice(const TGangJob& job, std::size_t device,
                                 ") without a report" +
                                 (last.empty() ? "" : ": " + last));
     // A refusal of its command line (a --log file it cannot write) keeps
-    // its own code; anything else broke the transfer.
+    // its own code; a process that a passed-on request to stop ended before
+    // it could note it was interrupted; anything else broke the transfer.
     if (code == kExitUsage) outcome->Code = kExitUsage;
+    if (code < 0 && InterruptionSignal() != 0) {
+      outcome->Code = kExitInterrupted;
+      outcome->Signal = InterruptionSignal();
+    }
   }
   return *outcome;
 }
