@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace dov {
 
@@ -34,6 +35,11 @@ class TDeviceConsole : public TToolLauncher {
  private:
   std::filesystem::path tool_;
 };
+
+// The parameters as the tool's separate arguments: split at blanks, except
+// inside double quotes, which group a run of characters (blanks included)
+// and are dropped.
+std::vector<std::string> ToolArguments(const std::u16string& parameters);
 
 // The directory of the running executable.
 std::filesystem::path ExecutableDirectory();

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,18 +13,6 @@
 extern char** environ;
 
 namespace dov {
-namespace {
-
-// The parameters as separate arguments: the tool runs without a shell, so
-// the pattern reaches it as written.
-std::vector<std::string> SplitArguments(const std::u16string& parameters) {
-  std::istringstream words(cport::fw::ToUtf8(parameters));
-  std::vector<std::string> arguments;
-  for (std::string word; words >> word;) arguments.push_back(word);
-  return arguments;
-}
-
-}  // namespace
 
 std::filesystem::path ExecutableDirectory() {
   std::error_code error;
@@ -41,7 +28,8 @@ TDeviceConsole::TDeviceConsole(std::filesystem::path directory)
 void TDeviceConsole::Start(const std::u16string& parameters) {
   // Everything the child needs is made before forking.
   const std::string program = tool_.string();
-  std::vector<std::string> arguments = SplitArguments(parameters);
+  // The tool runs without a shell, so the pattern reaches it as written.
+  std::vector<std::string> arguments = ToolArguments(parameters);
   arguments.insert(arguments.begin(), program);
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());

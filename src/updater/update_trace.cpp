@@ -10,6 +10,7 @@
 #include "cport/fw/application.h"
 #include "cport/fw/os_error.h"
 #include "cport/fw/text.h"
+#include "updater/trace_file.h"
 
 namespace dov {
 namespace {
@@ -39,36 +40,46 @@ const char* ParityName(cport::TParityBits bits) {
 
 TUpdateTrace::TUpdateTrace() : writer_([this] { Writer(); }) {}
 
-TUpdateTrace::~TUpdateTrace() {
+TUpdateTrace::~TUpdateTrace() { Finish(std::chrono::milliseconds(500)); }
+
+void TUpdateTrace::AddOutput(TOutputChannel& out) {
+  std::lock_guard lock(mutex_);
+  outputs_.push_back(&out);
+}
+
+bool TUpdateTrace::AddFile(const std::string& path, std::string& error,
+                           std::span<const std::string> avoid) {
+  const int fd = OpenTraceFile(path, avoid, error);
+  if (fd < 0) return false;
+  auto file = std::make_unique<TOutputChannel>(fd, true);
+  std::lock_guard lock(mutex_);
+  outputs_.push_back(file.get());
+  files_.push_back(std::move(file));
+  return true;
+}
+
+std::string TUpdateTrace::Finish(std::chrono::milliseconds bound) {
   {
     std::lock_guard lock(mutex_);
+    if (done_) return incomplete_;
     done_ = true;
   }
   wake_.notify_one();
   writer_.join();
-  for (std::FILE* file : owned_) std::fclose(file);
-}
-
-void TUpdateTrace::AddOutput(std::FILE* out, bool owned) {
-  std::lock_guard lock(mutex_);
-  outputs_.push_back(out);
-  if (owned) owned_.push_back(out);
-}
-
-bool TUpdateTrace::AddFile(const std::string& path, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
+  for (const auto& file : files_) {
+    file->Close(bound);
+    if (incomplete_.empty() && file->Dropped() != 0) {
+      incomplete_ = "trace incomplete: " + file->Failure();
+    }
   }
-  AddOutput(file, true);
-  return true;
+  return incomplete_;
 }
 
 void TUpdateTrace::Note(std::string text) {
   const Clock::time_point now = Clock::now();
   {
     std::lock_guard lock(mutex_);
+    if (done_) return;
     queue_.push_back({now, std::move(text)});
   }
   wake_.notify_one();
@@ -129,16 +140,16 @@ void TUpdateTrace::Writer() {
     if (queue_.empty()) return;
     std::deque<Entry> batch;
     batch.swap(queue_);
-    const std::vector<std::FILE*> outputs = outputs_;
+    const std::vector<TOutputChannel*> outputs = outputs_;
     lock.unlock();
+    std::string lines;
     for (const Entry& entry : batch) {
-      const double seconds =
-          std::chrono::duration<double>(entry.at - start_).count();
-      for (std::FILE* out : outputs) {
-        std::fprintf(out, "[%12.6f] %s\n", seconds, entry.text.c_str());
-      }
+      lines +=
+          Format("[%12.6f] ",
+                 std::chrono::duration<double>(entry.at - start_).count()) +
+          entry.text + "\n";
     }
-    for (std::FILE* out : outputs) std::fflush(out);
+    for (TOutputChannel* out : outputs) out->Put(lines);
     lock.lock();
   }
 }

@@ -4,8 +4,9 @@
 // and errors with the system's text, each stamped with the monotonic clock.
 //
 // A note costs the paced thread a clock reading and a queue entry; a thread
-// of the trace's own formats and writes, so a slow file or terminal never
-// lengthens a pause.
+// of the trace's own formats and hands the lines to output channels, which
+// never wait for their readers, so a slow, full or unread file or terminal
+// never lengthens a pause.
 #pragma once
 
 #include <chrono>
@@ -16,9 +17,12 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "updater/output_channel.h"
 
 namespace cport {
 class TCustomComPort;
@@ -31,16 +35,23 @@ class TUpdateTrace {
   using Clock = std::chrono::steady_clock;
 
   TUpdateTrace();
-  // Writes out what is still queued, then closes the files it owns.
+  // Finish with a short bound.
   ~TUpdateTrace();
   TUpdateTrace(const TUpdateTrace&) = delete;
   TUpdateTrace& operator=(const TUpdateTrace&) = delete;
 
-  // Also writes to `out`; the trace closes it at its end when `owned`.
-  void AddOutput(std::FILE* out, bool owned);
-  // Opens `path` for writing (truncated); false when it cannot be opened,
-  // with the system's text in `error`.
-  bool AddFile(const std::string& path, std::string& error);
+  // Also writes to `out`, which outlives the trace.
+  void AddOutput(TOutputChannel& out);
+  // Opens `path` for writing (emptied); false when it cannot be opened or
+  // must not be written (see OpenTraceFile), with the reason in `error`.
+  bool AddFile(const std::string& path, std::string& error,
+               std::span<const std::string> avoid = {});
+
+  // Ends the trace: what is queued is handed out, and the files it owns are
+  // written within `bound` and closed. Returns "trace incomplete: <why>"
+  // when a file did not get the whole trace, "" otherwise. Later notes are
+  // dropped; repeated calls return the same.
+  std::string Finish(std::chrono::milliseconds bound);
 
   void Note(std::string text);
   // A pause of more than count x 10 ms that lasted `actualMs` on the tick
@@ -60,8 +71,9 @@ class TUpdateTrace {
   void Writer();
 
   const Clock::time_point start_ = Clock::now();
-  std::vector<std::FILE*> outputs_;
-  std::vector<std::FILE*> owned_;
+  std::vector<TOutputChannel*> outputs_;
+  std::vector<std::unique_ptr<TOutputChannel>> files_;
+  std::string incomplete_;  // Finish's answer, once finished
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Entry> queue_;

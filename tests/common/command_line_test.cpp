@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "printable_text.h"
+
 namespace dov::tools {
 namespace {
 
@@ -85,6 +87,32 @@ TEST(CommandLine, HelpAlignsEveryOption) {
             "  -j, --json      JSON\n"
             "      --log FILE  trace into FILE\n"
             "                  second line\n");
+}
+
+// Device strings and arguments reach the terminal as text, never as control
+// sequences: what would act on the terminal or break a line or column is
+// escaped, printable UTF-8 stays.
+TEST(PrintableText, EscapesWhatWouldActOnTheTerminal) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"DORA-0042", "DORA-0042"},
+      {"\x1b]0;owned\a\x1b[2J", "\\x1B]0;owned\\x07\\x1B[2J"},
+      {"a\tb\rc", "a\\x09b\\x0Dc"},
+      {"two\nlines", "two\nlines"},
+      {"del\x7f", "del\\x7F"},
+      {"csi \xc2\x9b"
+       "2J",
+       "csi \\xC2\\x9B2J"},  // C1 control U+009B
+      {"caf\xc3\xa9 \xe2\x80\x94", "caf\xc3\xa9 \xe2\x80\x94"},
+      {"bad \xff\xc3", "bad \\xFF\\xC3"},           // not UTF-8
+      {"over \xc0\xaf", "over \\xC0\\xAF"},         // overlong '/'
+      {"sur \xed\xa0\x80", "sur \\xED\\xA0\\x80"},  // a surrogate
+  };
+  for (const auto& [text, shown] : cases) {
+    EXPECT_EQ(Printable(text), shown) << text;
+  }
+  EXPECT_EQ(
+      UsageError("tool", "unknown option --\x1b[2J"),
+      "tool: unknown option --\\x1B[2J\n(tool --help lists the options)\n");
 }
 
 }  // namespace

@@ -121,6 +121,38 @@ TEST_F(SysfsFixture, InstancePatternSwitchesOneDeviceOfSeveral) {
   EXPECT_EQ(Run({"disable", "@*\\DORA-0009"}), devcon::kExitNoMatch);
 }
 
+// --exact takes the id as written: a serial number that holds wildcards, a
+// blank or another case names its own device and no other.
+TEST_F(SysfsFixture, ExactPatternSwitchesOnlyTheDeviceNamedAsWritten) {
+  AddDevice("2-1", "1fc9", "0083", "DORA-1");
+  AddDevice("2-2", "1fc9", "0083", "dora-1");
+  AddDevice("2-3", "1fc9", "0083", "D*");
+  AddDevice("2-4", "1fc9", "0083", "D 7");
+  const struct {
+    const char* pattern;
+    const char* switched;  // nullptr: none
+  } cases[] = {
+      {"@USB\\VID_1FC9&PID_0083\\DORA-1", "2-1"},
+      {"@USB\\VID_1FC9&PID_0083\\dora-1", "2-2"},
+      {"@USB\\VID_1FC9&PID_0083\\D*", "2-3"},
+      {"@USB\\VID_1FC9&PID_0083\\D 7", "2-4"},
+      {"@USB\\VID_1FC9&PID_0083\\D???", nullptr},
+      {"@usb\\vid_1fc9&pid_0083\\DORA-1", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(Run({"--exact", "disable", c.pattern}),
+              c.switched ? devcon::kExitOk : devcon::kExitNoMatch)
+        << err_.str();
+    for (const char* name : {"1-1", "2-1", "2-2", "2-3", "2-4"}) {
+      EXPECT_EQ(Authorized(name) == "0",
+                c.switched != nullptr && std::string(name) == c.switched)
+          << name;
+    }
+    Run({"--exact", "enable", c.pattern});
+  }
+}
+
 TEST_F(SysfsFixture, NoMatchingDeviceIsItsOwnFailure) {
   EXPECT_EQ(Run({"disable", "*vid_dead*"}), devcon::kExitNoMatch);
   EXPECT_NE(err_.str().find("no device matches *vid_dead*"), std::string::npos);

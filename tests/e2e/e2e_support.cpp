@@ -103,8 +103,10 @@ std::optional<int> Process::Wait(milliseconds timeout) {
   return WEXITSTATUS(*status_);
 }
 
-void Process::Interrupt() {
-  if (Running()) ::kill(pid_, SIGINT);
+void Process::Interrupt() { Signal(SIGINT); }
+
+void Process::Signal(int signal) {
+  if (Running()) ::kill(pid_, signal);
 }
 
 const char* HostWriteRecord() { return std::getenv("DOV_WRITE_LOG"); }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -53,6 +54,8 @@ class Process {
   bool Ended(milliseconds timeout);
   bool Running();
   void Interrupt();
+  // Sends `signal` to this process alone, while it runs.
+  void Signal(int signal);
 
   std::string Output() const { return ReadFile(stdout_); }
   std::string Errors() const { return ReadFile(stderr_); }
@@ -86,6 +89,17 @@ class Simulator {
   fs::path link_;
   Process process_;
 };
+
+// Waits until `text()` holds `part`, for at most `bound`.
+template <typename F>
+bool WaitForText(F text, const std::string& part, milliseconds bound) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (text().find(part) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return true;
+}
 
 // The value of a top-level field of a flat JSON report, as written ("true",
 // "20480", "\"complete\"", "[]"), or "" when it is missing.

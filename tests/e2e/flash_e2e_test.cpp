@@ -1,12 +1,17 @@
 // dov-flash against the device simulator on pseudo-terminals: a whole
 // update, and the ways an update can fail, each ending in its message and
 // exit code and never in a hang.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,8 +71,79 @@ TEST_F(FlashE2E, AMissingPortFailsToOpen) {
   EXPECT_EQ(Flash({"--port", "200", "--no-reset"}, kFailureBound),
             kExitOpenFailed);
   EXPECT_EQ(Field("error"), "\"Unable to open com port (Error: 2)\"");
-  EXPECT_NE(errors.find("Unable to open com port (Error: 2)"),
-            std::string::npos);
+  // The dialog's text, then which device the name led to and why.
+  EXPECT_NE(errors.find("dov-flash: Unable to open com port (Error: 2)\n"
+                        "dov-flash: COM200 (/dev/ttyS199): No such file or "
+                        "directory\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(Field("error_detail"),
+            "\"COM200 (/dev/ttyS199): No such file or directory\"");
+}
+
+// The device console tool that fails (here: no device matches, in an empty
+// device tree) does not stop the update, but its message and exit status
+// are in the trace and the report instead of going unseen.
+TEST_F(FlashE2E, AFailedResetIsWarnedOf) {
+  const fs::path sysfs = prefix.Path() / "sys";
+  fs::create_directories(sysfs / "bus" / "usb" / "devices");
+  setenv("DOV_SYSFS_ROOT", sysfs.c_str(), 1);
+  const fs::path trace = prefix.Path() / "trace";
+  EXPECT_EQ(Flash({"--port", "200", "--log", trace.string()}, kFailureBound),
+            kExitOpenFailed);
+  unsetenv("DOV_SYSFS_ROOT");
+  const auto json = nlohmann::json::parse(report, nullptr, false);
+  ASSERT_TRUE(json.is_object()) << report;
+  const std::string failed =
+      "device console: disable *vid_1fc9* failed (exit code 3): devcon: no "
+      "device matches *vid_1fc9*";
+  ASSERT_EQ(json["warnings"].size(), 2u) << report;
+  EXPECT_EQ(json["warnings"][0], failed);
+  EXPECT_EQ(json["warnings"][1],
+            "device console: enable *vid_1fc9* failed (exit code 3): devcon: "
+            "no device matches *vid_1fc9*");
+  EXPECT_NE(errors.find("dov-flash: warning: " + failed), std::string::npos)
+      << errors;
+  EXPECT_NE(ReadFile(trace).find(failed), std::string::npos);
+}
+
+// What the trace must not be written to is refused before anything is
+// touched: the image, a link (to a victim), the port itself (by its link or
+// its node), a FIFO that nobody reads (the open would wait for ever).
+TEST_F(FlashE2E, TraceFilesThatMustNotBeWrittenAreRefused) {
+  Simulator device(prefix, 50);
+  ASSERT_TRUE(device.WaitReady());
+  const fs::path image = prefix.Path() / "fw.bin";
+  std::ofstream(image, std::ios::binary) << std::string(20480, '\x5a');
+  const fs::path victim = prefix.Path() / "victim";
+  std::ofstream(victim) << "precious\n";
+  fs::create_symlink(victim, prefix.Path() / "link");
+  const fs::path fifo = prefix.Path() / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string log;
+    const char* reason;
+  } cases[] = {
+      {image.string(), "which this run reads"},
+      {(prefix.Path() / "link").string(), "it is a symbolic link"},
+      {device.Link().string(), "it is a symbolic link"},
+      {device.Node(), "it is a serial port or terminal device"},
+      {fifo.string(), "it is a FIFO that no process reads"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
+    EXPECT_EQ(Flash({"--port", "50", "--no-reset", "--image", image.string(),
+                     "--log", c.log},
+                    kFailureBound),
+              dov::flash::kExitUsage);
+    EXPECT_NE(errors.find("cannot write " + c.log + ": "), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find(c.reason), std::string::npos) << errors;
+  }
+  EXPECT_EQ(fs::file_size(image), 20480u);
+  EXPECT_EQ(ReadFile(victim), "precious\n");
+  // The device saw nothing of it.
+  EXPECT_EQ(JsonField(device.Report(milliseconds(0)), "boot"), "\"none\"");
 }
 
 TEST_F(FlashE2E, ABadImageIsRefusedBeforeThePortIsTouched) {
@@ -101,15 +177,21 @@ TEST_F(FlashE2E, ABusyPortFailsToOpen) {
   EXPECT_EQ(Field("error"),
             "\"Unable to open com port (Error: " +
                 std::to_string(cport::comm::kErrorAccessDenied) + ")\"");
+  EXPECT_EQ(Field("error_detail").rfind("\"COM43 (" + device.Node() + "): ", 0),
+            0u)
+      << report;
   api.CloseHandle(held);
 }
 
 TEST_F(FlashE2E, TheDeviceVanishingMidStreamEndsTheTransfer) {
   Simulator device(prefix, 44, {"--vanish-after", "300"});
   ASSERT_TRUE(device.WaitReady());
+  const std::string node = device.Node();  // the link goes with the device
   EXPECT_EQ(Flash({"--port", "44", "--no-reset"}, kFailureBound),
             kExitTransferFailed);
   EXPECT_EQ(Field("error"), "\"WriteFile function failed (Error: 5)\"");
+  EXPECT_EQ(Field("error_detail"),
+            "\"COM44 (" + node + "): " + std::strerror(EIO) + "\"");
   EXPECT_EQ(JsonField(device.Report(milliseconds(5000)), "end"),
             "\"vanished\"");
 }
@@ -156,17 +238,6 @@ TEST_F(FlashE2E, ReachesADeviceNodeThatHasNoLink) {
   EXPECT_EQ(JsonField(sim, "bytes_received"), "32");
   // The private directory is gone with dov-flash.
   EXPECT_TRUE(fs::is_empty(prefix.DosDevices()));
-}
-
-// Waits until `text()` holds `part`, for at most `bound`.
-template <typename F>
-bool WaitForText(F text, const std::string& part, milliseconds bound) {
-  const auto until = std::chrono::steady_clock::now() + bound;
-  while (text().find(part) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  return true;
 }
 
 // Run from cron or a service with its error stream closed, dov-flash must not
@@ -243,6 +314,78 @@ TEST_F(FlashE2E, AnInterruptedUpdateLeavesThePortToTheNextRun) {
   EXPECT_TRUE(opened) << second.Errors() << second.Output();
   EXPECT_EQ(JsonField(second.Output(), "result"), "\"interrupted\"")
       << second.Output();
+}
+
+// Progress and messages whose reader went away (`| head -3`) and a trace
+// that the disk cannot take: the update goes on to its end at its pace, and
+// the report says what was lost.
+TEST_F(FlashE2E, OutputThatCannotBeWrittenNeverStopsTheUpdate) {
+  Simulator device(prefix, 51);
+  ASSERT_TRUE(device.WaitReady());
+  const fs::path out = prefix.Path() / "report.json";
+  Process flash("/bin/bash",
+                {"-c",
+                 "report=$1; shift; \"$0\" \"$@\" 2>&1 >\"$report\" | "
+                 "head -3; exit ${PIPESTATUS[0]}",
+                 DOV_FLASH, out.string(), "--json", "--port", "51",
+                 "--no-reset", "-v", "--log", "/dev/full"},
+                prefix.Path(), prefix.Path() / "flash");
+  EXPECT_EQ(flash.Wait(kUpdateBound), kExitOk) << flash.Errors();
+  const auto json = nlohmann::json::parse(ReadFile(out), nullptr, false);
+  ASSERT_TRUE(json.is_object()) << ReadFile(out);
+  EXPECT_EQ(json["result"], "ok");
+  const std::string warnings = json["warnings"].dump();
+  EXPECT_NE(warnings.find("trace incomplete: No space left on device"),
+            std::string::npos)
+      << warnings;
+  EXPECT_NE(warnings.find("bytes of progress and messages dropped (Broken "
+                          "pipe)"),
+            std::string::npos)
+      << warnings;
+  const std::string sim = device.Report(milliseconds(10000));
+  EXPECT_EQ(JsonField(sim, "bytes_received"), "20480") << sim;
+  EXPECT_EQ(JsonField(sim, "intact"), "true");
+}
+
+// Output nobody reads: the error stream a pipe of one page that is never
+// read, the trace a FIFO whose reader never reads. No paced write waits on
+// them, and neither does the end of the program.
+TEST_F(FlashE2E, OutputThatIsNotReadHoldsUpNeitherTheUpdateNorItsEnd) {
+  Simulator device(prefix, 52);
+  ASSERT_TRUE(device.WaitReady());
+  int stalled[2];
+  ASSERT_EQ(::pipe(stalled), 0);
+  ::fcntl(stalled[1], F_SETPIPE_SZ, 4096);
+  const fs::path fifo = prefix.Path() / "trace-fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ::fcntl(reader, F_SETPIPE_SZ, 4096);
+  // dov-flash's error stream is the pipe, through a link to its descriptor.
+  fs::create_symlink("/dev/fd/" + std::to_string(stalled[1]),
+                     prefix.Path() / "flash.err");
+  Process flash(
+      DOV_FLASH,
+      {"--json", "--port", "52", "--no-reset", "-v", "--log", fifo.string()},
+      prefix.Path(), prefix.Path() / "flash");
+  const std::optional<int> code = flash.Wait(kUpdateBound);
+  ::close(stalled[0]);
+  ::close(stalled[1]);
+  ::close(reader);
+  EXPECT_EQ(code, kExitOk);
+  const auto json = nlohmann::json::parse(flash.Output(), nullptr, false);
+  ASSERT_TRUE(json.is_object()) << flash.Output();
+  EXPECT_EQ(json["result"], "ok");
+  const std::string warnings = json["warnings"].dump();
+  EXPECT_NE(warnings.find("trace incomplete: "), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("bytes of progress and messages dropped"),
+            std::string::npos)
+      << warnings;
+  const std::string sim = device.Report(milliseconds(10000));
+  EXPECT_EQ(JsonField(sim, "intact"), "true") << sim;
+  if (HostWriteRecord()) {
+    EXPECT_EQ(JsonField(sim, "passed"), "true") << sim;
+  }
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "one_device_tool.h"
+#include "selected_devices_tool.h"
 #include "support/temp_dir.h"
 
 namespace dov::flash {
@@ -49,13 +49,15 @@ class SerialPortsTest : public testing::Test {
 
   // A USB serial port: the device with its ids, the tty on its interface.
   void AddUsbPort(const std::string& tty, const std::string& usb,
-                  const std::string& vendor, const std::string& serial) {
+                  const std::string& vendor, const std::string& serial,
+                  const std::string& product = "0083",
+                  const std::string& name = "Dora VIV") {
     const fs::path device = fs::path("pci0000:00/usb1") / usb;
     fs::create_directories(Sys() / "devices" / device / (usb + ":1.0"));
     Write(Sys() / "devices" / device / "idVendor", vendor);
-    Write(Sys() / "devices" / device / "idProduct", "0083");
+    Write(Sys() / "devices" / device / "idProduct", product);
     if (!serial.empty()) Write(Sys() / "devices" / device / "serial", serial);
-    Write(Sys() / "devices" / device / "product", "Dora VIV");
+    Write(Sys() / "devices" / device / "product", name);
     AddTty(tty, device / (usb + ":1.0"));
   }
 
@@ -118,6 +120,26 @@ TEST_F(SerialPortsTest, ListsPortsWithTheirComNamesAndUsbIds) {
   EXPECT_TRUE(json["note"].is_null());
 }
 
+// Only the updater's own device is marked and taken by --all: another
+// device of its vendor (a debug probe) is not. What devices say reaches
+// the terminal escaped, and the columns stay intact.
+TEST_F(SerialPortsTest, OnlyTheUpdatersDeviceIsOursAndDeviceTextIsEscaped) {
+  AddUsbPort("ttyACM0", "1-1", "1fc9", "DORA\x1b[2J", "0083",
+             "Dora\tVIV\x1b]0;owned\x07");
+  AddUsbPort("ttyACM1", "1-2", "1fc9", "PROBE-1", "0090", "Debug probe");
+  const TPortList list = ListSerialPorts();
+  ASSERT_EQ(list.Ports.size(), 2u);
+  EXPECT_TRUE(list.Ports[0].Ours());
+  EXPECT_FALSE(list.Ports[1].Ours());
+  const std::string text = FormatPortList(list);
+  EXPECT_NE(text.find("* -\t/dev/ttyACM0\tusb 1fc9:0083\tserial DORA\\x1B[2J"
+                      "\t\"Dora\\x09VIV\\x1B]0;owned\\x07\"\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("  -\t/dev/ttyACM1\tusb 1fc9:0090"), std::string::npos);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+}
+
 TEST_F(SerialPortsTest, NoSysfsIsSaidNotHidden) {
   fs::remove_all(Sys());
   const TPortList list = ListSerialPorts();
@@ -130,7 +152,13 @@ TEST_F(SerialPortsTest, SerialNumberPicksOneDeviceOrSaysWhatItFound) {
   AddUsbPort("ttyACM1", "1-2", "1fc9", "DORA-0002");
   AddUsbPort("ttyACM2", "1-3", "1fc9", "DORA-0002");
   AddUsbPort("ttyACM3", "1-4", "1fc9", "DORA-0004");
+  AddUsbPort("ttyACM4", "1-5", "1fc9", "DORA\"5");
+  AddUsbPort("ttyACM5", "1-6", "1fc9",
+             "DORA\x01"
+             "6");
   Link(5, "/dev/ttyACM0");
+  Link(8, "/dev/ttyACM4");
+  Link(9, "/dev/ttyACM5");
   const TPortList list = ListSerialPorts();
 
   std::string error;
@@ -145,12 +173,21 @@ TEST_F(SerialPortsTest, SerialNumberPicksOneDeviceOrSaysWhatItFound) {
       {"DORA-0009",
        "no device has serial number DORA-0009; USB serial "
        "numbers found:\n  DORA-0001 on COM5 (/dev/ttyACM0)\n"
+       "  DORA\"5 on COM8 (/dev/ttyACM4)\n"
+       "  DORA\x01"
+       "6 on COM9 (/dev/ttyACM5)\n"
        "  DORA-0002 on - (/dev/ttyACM1)"},
       {"DORA-0002", "more than one device has serial number DORA-0002"},
       {"DORA-0004",
        "the device with serial number DORA-0004 (/dev/ttyACM3) "
        "has no COM name"},
       {"dora-0001", "no device has serial number dora-0001"},
+      {"D*", "no device has serial number D*"},
+      {"DORA\"5", "the serial number DORA\"5 holds characters that cannot"},
+      {"DORA\x01"
+       "6",
+       "the serial number DORA\x01"
+       "6 holds characters"},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.serial);
@@ -159,21 +196,31 @@ TEST_F(SerialPortsTest, SerialNumberPicksOneDeviceOrSaysWhatItFound) {
   }
 }
 
-// The reset of one device keeps the update's two verbs and names that device
-// alone; a blank in its serial number cannot split the tool's arguments.
-TEST(OneDeviceTool, NamesTheDeviceInsteadOfTheVendor) {
+// The reset of the selected devices keeps the update's two verbs and names
+// each device alone, as written: quoted, so a blank in a serial number
+// cannot split the tool's arguments, and literal, so '*', '?' and case
+// name no other device.
+TEST(SelectedDevicesTool, NamesEachSelectedDeviceAsWritten) {
   struct TRecorder : TToolLauncher {
     void Start(const std::u16string& parameters) override {
       calls.push_back(parameters);
     }
     std::vector<std::u16string> calls;
   } recorder;
-  TOneDeviceTool tool(recorder, "@USB\\VID_1FC9&PID_0083\\DORA 7");
+  TSelectedDevicesTool tool(recorder, {"@USB\\VID_1FC9&PID_0083\\DORA 7",
+                                       "@USB\\VID_1FC9&PID_0083\\d*"});
   tool.Start(kDisableDevice);
   tool.Start(kEnableDevice);
-  EXPECT_EQ(recorder.calls, (std::vector<std::u16string>{
-                                u"disable @USB\\VID_1FC9&PID_0083\\DORA?7",
-                                u"enable @USB\\VID_1FC9&PID_0083\\DORA?7"}));
+  EXPECT_EQ(recorder.calls,
+            (std::vector<std::u16string>{
+                u"--exact disable \"@USB\\VID_1FC9&PID_0083\\DORA 7\"",
+                u"--exact disable \"@USB\\VID_1FC9&PID_0083\\d*\"",
+                u"--exact enable \"@USB\\VID_1FC9&PID_0083\\DORA 7\"",
+                u"--exact enable \"@USB\\VID_1FC9&PID_0083\\d*\""}));
+  // The tool gets each pattern as one argument.
+  EXPECT_EQ(ToolArguments(recorder.calls.front()),
+            (std::vector<std::string>{"--exact", "disable",
+                                      "@USB\\VID_1FC9&PID_0083\\DORA 7"}));
 }
 
 }  // namespace

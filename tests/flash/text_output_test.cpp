@@ -2,12 +2,14 @@
 // final report.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "flash_report.h"
 #include "text_progress.h"
+#include "updater/output_channel.h"
 
 namespace dov::flash {
 namespace {
@@ -20,10 +22,11 @@ std::string Contents(std::FILE* file) {
 }
 
 // The procedure's use of the bar: shown at 0, one step and repaint per
-// byte, hidden at the end.
-std::string Progress(bool terminal, int steps) {
+// byte, hidden at the end; on a terminal `columns` wide.
+std::string Progress(bool terminal, int steps, int columns = 120) {
   std::FILE* file = std::tmpfile();
-  TTextProgress progress(file, terminal);
+  TOutputChannel channel(fileno(file));
+  TTextProgress progress(&channel, terminal, [columns] { return columns; });
   progress.SetRange(0, 20480);
   progress.SetPosition(0);
   progress.SetStep(1);
@@ -34,6 +37,7 @@ std::string Progress(bool terminal, int steps) {
   }
   if (steps == 20480) progress.SetVisible(false);
   progress.Finish();
+  channel.Close(std::chrono::seconds(10));
   std::string text = Contents(file);
   std::fclose(file);
   return text;
@@ -52,11 +56,30 @@ TEST(TextProgress, TerminalRedrawsOneLineOnlyWhenItChanges) {
   EXPECT_EQ(Count(text, "\r"), 101u);  // 0% to 100%
   EXPECT_EQ(Count(text, "\n"), 1u);
   EXPECT_NE(text.find("\r[########################################] 100%  "
-                      "20480/20480 bytes\n"),
+                      "20480/20480 bytes\x1b[K\n"),
             std::string::npos);
   // A failure half-way leaves the line ended all the same.
   const std::string broken = Progress(true, 10240);
-  EXPECT_TRUE(broken.ends_with("50%  10240/20480 bytes\n")) << broken;
+  EXPECT_TRUE(broken.ends_with("50%  10240/20480 bytes\x1b[K\n")) << broken;
+}
+
+// A line wider than the terminal wraps, and the next redraw then starts on
+// the wrapped part: the bar narrows first, then the line is cut.
+TEST(TextProgress, TheBarFitsTheTerminal) {
+  const struct {
+    int columns;
+    const char* last;
+  } cases[] = {
+      {60, "\r[#################################] 100%  20480/20480 bytes"},
+      {45, "\r[##################] 100%  20480/20480 bytes"},
+      {30, "\r[##########] 100%  20480/2048"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = Progress(true, 20480, c.columns);
+    const std::string last = text.substr(text.rfind('\r'));
+    EXPECT_EQ(last, std::string(c.last) + "\x1b[K\n") << c.columns;
+    EXPECT_LT(last.size() - 5, static_cast<std::size_t>(c.columns));
+  }
 }
 
 TEST(TextProgress, LogsGetALineForEveryTenth) {
@@ -89,12 +112,28 @@ TEST(FlashReport, TextAndJson) {
             "  \"duration_ms\": 4321,\n"
             "  \"result\": \"transfer failed\",\n"
             "  \"exit_code\": 5,\n"
-            "  \"error\": \"cut \\\"short\\\"\\\\\\n\"\n"
+            "  \"error\": \"cut \\\"short\\\"\\\\\\n\",\n"
+            "  \"error_detail\": null,\n"
+            "  \"warnings\": []\n"
             "}\n");
   // What a gang run reads back from each device's process.
   const auto back = ParseJson(FormatJson(outcome));
   ASSERT_TRUE(back);
   EXPECT_EQ(FormatText(*back), FormatText(outcome));
+  // The detail of a port error and the warnings beside the result, both
+  // ways.
+  TFlashOutcome warned = outcome;
+  warned.ErrorDetail = "COM12 (/dev/ttyACM0): Input/output error";
+  warned.Warnings = {"device console: disable failed", "trace incomplete"};
+  EXPECT_TRUE(FormatText(warned).ends_with(
+      "detail:      COM12 (/dev/ttyACM0): Input/output error\n"
+      "warning:     device console: disable failed\n"
+      "warning:     trace incomplete\n"))
+      << FormatText(warned);
+  const auto warnedBack = ParseJson(FormatJson(warned));
+  ASSERT_TRUE(warnedBack);
+  EXPECT_EQ(warnedBack->ErrorDetail, warned.ErrorDetail);
+  EXPECT_EQ(warnedBack->Warnings, warned.Warnings);
   const std::string array = FormatJson(std::vector{outcome, outcome});
   EXPECT_TRUE(array.starts_with("[\n  {\n    \"port\": \"COM12\",")) << array;
   EXPECT_EQ(Count(array, "\"port\": \"COM12\""), 2u);

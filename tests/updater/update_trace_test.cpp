@@ -22,7 +22,7 @@ namespace {
 class UpdateTraceTest : public UpdaterTest {
  protected:
   UpdateTraceTest() {
-    trace->AddOutput(file, false);
+    trace->AddOutput(channel);
     form4 = std::make_unique<TForm4>(
         TForm4::TControls{bar, label, updown, form},
         TForm4::TPlatform{ticks, idle, tool, trace.get()});
@@ -37,6 +37,7 @@ class UpdateTraceTest : public UpdaterTest {
   std::vector<std::string> Lines() {
     form4.reset();
     trace.reset();
+    channel.Close(std::chrono::seconds(10));
     std::rewind(file);
     std::vector<std::string> lines;
     char buffer[512];
@@ -72,6 +73,7 @@ class UpdateTraceTest : public UpdaterTest {
   }
 
   std::FILE* file = std::tmpfile();
+  TOutputChannel channel{fileno(file)};
   std::unique_ptr<TUpdateTrace> trace = std::make_unique<TUpdateTrace>();
 };
 

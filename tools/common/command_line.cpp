@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dov_version.h"
+#include "printable_text.h"
 
 namespace dov::tools {
 namespace {
@@ -159,7 +160,7 @@ std::string VersionText(std::string_view tool) {
 }
 
 std::string UsageError(std::string_view tool, std::string_view error) {
-  return std::string(tool) + ": " + std::string(error) + "\n(" +
+  return std::string(tool) + ": " + Printable(error) + "\n(" +
          std::string(tool) + " --help lists the options)\n";
 }
 

@@ -70,7 +70,8 @@ inline constexpr TOption kHelpOption{'h', "help", nullptr,
 inline constexpr TOption kVersionOption{'V', "version", nullptr,
                                         "show the version and exit"};
 
-// The usage error every tool gives, with the hint that follows it.
+// The usage error every tool gives, with the hint that follows it; the
+// error's control characters (an argument echoed) are shown escaped.
 std::string UsageError(std::string_view tool, std::string_view error);
 
 }  // namespace dov::tools

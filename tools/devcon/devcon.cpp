@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "glob_match.h"
+#include "printable_text.h"
 #include "usb_devices.h"
 
 namespace devcon {
@@ -14,11 +15,14 @@ namespace {
 
 constexpr char kTool[] = "devcon";
 
-const std::array kOptions{dov::tools::kHelpOption, dov::tools::kVersionOption};
+const std::array kOptions{
+    dov::tools::TOption{'x', "exact", nullptr,
+                        "match PATTERN as written: no wildcards, case kept"},
+    dov::tools::kHelpOption, dov::tools::kVersionOption};
 
 std::string Usage() {
-  return "usage: devcon disable PATTERN\n"
-         "       devcon enable PATTERN\n"
+  return "usage: devcon [--exact] disable PATTERN\n"
+         "       devcon [--exact] enable PATTERN\n"
          "Disables or enables the USB devices that PATTERN matches.\n"
          "  PATTERN matches hardware ids such as USB\\VID_1FC9&PID_0083,\n"
          "  ignoring case; '*' matches any run of characters, '?' one.\n"
@@ -29,12 +33,15 @@ std::string Usage() {
          "exit codes: 0 done, 1 failed, 2 usage, 3 no device matched\n";
 }
 
-// Whether the device is one the pattern names.
-bool Matches(const std::string& pattern, const UsbDevice& device) {
-  if (pattern.starts_with('@')) {
-    return GlobMatch(pattern.substr(1), device.instance_id);
-  }
-  return GlobMatch(pattern, device.hardware_id);
+// Whether the device is one the pattern names; `exact`: the pattern is the
+// id itself, byte for byte (a serial number may hold '*', '?' and either
+// case).
+bool Matches(const std::string& pattern, const UsbDevice& device, bool exact) {
+  const bool instance = pattern.starts_with('@');
+  const std::string_view wanted =
+      instance ? std::string_view(pattern).substr(1) : pattern;
+  const std::string& id = instance ? device.instance_id : device.hardware_id;
+  return exact ? wanted == id : GlobMatch(wanted, id);
 }
 
 // Switching a device off or on takes the kernel a moment; a devcon still
@@ -47,9 +54,14 @@ int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
         std::ostream& out, std::ostream& err) {
   std::string error;
   const auto line = dov::tools::ParseCommandLine(kOptions, args, error);
-  if (line && !line->Options.empty()) {
-    out << (line->Options.front().Is("help") ? Usage()
-                                             : dov::tools::VersionText(kTool));
+  bool exact = false;
+  for (const auto& given :
+       line ? line->Options : std::vector<dov::tools::TGivenOption>{}) {
+    if (given.Is("exact")) {
+      exact = true;
+      continue;
+    }
+    out << (given.Is("help") ? Usage() : dov::tools::VersionText(kTool));
     return kExitOk;
   }
   if (line && (line->Operands.size() != 2 || (line->Operands[0] != "disable" &&
@@ -79,7 +91,7 @@ int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
   int matched = 0;
   int failed = 0;
   for (const UsbDevice& device : devices) {
-    if (!Matches(pattern, device)) continue;
+    if (!Matches(pattern, device, exact)) continue;
     ++matched;
     const std::string failure = SetAuthorized(device, enable);
     if (failure.empty()) {
@@ -91,7 +103,8 @@ int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
     }
   }
   if (matched == 0) {
-    err << "devcon: no device matches " << pattern << '\n';
+    err << "devcon: no device matches " << dov::tools::Printable(pattern)
+        << '\n';
     return kExitNoMatch;
   }
   out << matched - failed << " device(s) " << (enable ? "enabled" : "disabled")

@@ -30,6 +30,12 @@ class TChildProcess {
   std::string ReadOutput();
   // Waits for the child's end: its exit code, or -1 when it was killed.
   int Wait();
+  // How it ended, once Wait returned: "exit code 3", or "killed by
+  // SIGKILL".
+  std::string Ending() const;
+  // Passes a request to stop on to the child (POSIX: the signal itself).
+  // Once the child has ended, does nothing.
+  void Signal(int signal);
 
  private:
   struct TFileCloser {

@@ -1,10 +1,12 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
 #include "child_process.h"
@@ -15,6 +17,9 @@ namespace dov::flash {
 
 struct TChildProcess::TProcess {
   pid_t pid = -1;
+  // Signal and Wait may be called from different threads: a process that
+  // was reaped is never signalled, as its number may be another's by then.
+  std::mutex reaping;
   bool waited = false;
   int status = 0;
 };
@@ -68,12 +73,34 @@ TChildProcess::~TChildProcess() { Wait(); }
 
 int TChildProcess::Wait() {
   if (!process_->waited) {
+    // Waited for without reaping, so that Signal can still reach it.
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(process_->pid), &info,
+                    WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+    std::lock_guard lock(process_->reaping);
     while (::waitpid(process_->pid, &process_->status, 0) < 0 &&
            errno == EINTR) {
     }
     process_->waited = true;
   }
   return WIFEXITED(process_->status) ? WEXITSTATUS(process_->status) : -1;
+}
+
+std::string TChildProcess::Ending() const {
+  if (WIFSIGNALED(process_->status)) {
+    const char* name = ::sigabbrev_np(WTERMSIG(process_->status));
+    return name != nullptr ? std::string("killed by SIG") + name
+                           : "killed by signal " +
+                                 std::to_string(WTERMSIG(process_->status));
+  }
+  return "exit code " + std::to_string(WEXITSTATUS(process_->status));
+}
+
+void TChildProcess::Signal(int signal) {
+  std::lock_guard lock(process_->reaping);
+  if (!process_->waited) ::kill(process_->pid, signal);
 }
 
 }  // namespace dov::flash

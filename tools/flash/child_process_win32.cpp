@@ -12,6 +12,7 @@ namespace dov::flash {
 
 struct TChildProcess::TProcess {
   HANDLE handle = nullptr;
+  DWORD code = 0;
 };
 
 namespace {
@@ -102,9 +103,16 @@ TChildProcess::~TChildProcess() {
 int TChildProcess::Wait() {
   if (process_->handle == nullptr) return -1;
   WaitForSingleObject(process_->handle, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process_->handle, &code);
-  return static_cast<int>(code);
+  GetExitCodeProcess(process_->handle, &process_->code);
+  return static_cast<int>(process_->code);
 }
+
+std::string TChildProcess::Ending() const {
+  return "exit code " + std::to_string(process_->code);
+}
+
+// A console's Ctrl+C and Ctrl+Break reach every process on it already, the
+// children too; there is nothing to pass on.
+void TChildProcess::Signal(int) {}
 
 }  // namespace dov::flash

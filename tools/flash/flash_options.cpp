@@ -16,10 +16,11 @@ const std::array kOptions{
             "the device's COM port number, 1..255 (default 3); give it\n"
             "again to flash several devices at once"},
     TOption{'a', "all", nullptr,
-            "flash every device of the updater's vendor that --list finds"},
+            "flash every device of the updater (USB 1fc9:0083) that --list\n"
+            "finds; only those devices are reset"},
     TOption{'s', "serial", "SN",
-            "flash the one device with USB serial number SN; only that\n"
-            "device is reset"},
+            "flash the one device whose USB serial number is exactly SN\n"
+            "(no wildcards, case kept); only that device is reset"},
 #ifndef _WIN32
     TOption{'d', "device", "PATH",
             "the device node to use as COMn, for a device that has no\n"
@@ -42,7 +43,10 @@ const std::array kOptions{
     TOption{'q', "quiet", nullptr, "no progress on the standard error stream"},
     TOption{'v', "verbose", nullptr,
             "trace every step, write and pause on the standard error stream"},
-    TOption{0, "log", "FILE", "write the same trace to FILE"},
+    TOption{0, "log", "FILE",
+            "write the same trace to FILE; refused when FILE is a symbolic\n"
+            "link, a serial port or other terminal, a block device, the\n"
+            "image, or a FIFO that no process reads"},
     tools::kHelpOption,
     tools::kVersionOption,
 };
@@ -122,9 +126,19 @@ std::string Usage() {
          "with\n"
          "its own pauses, after one shared reset; the exit code is the "
          "worst.\n"
+         "Output that cannot be written (a reader gone, a full disk) or is "
+         "not\n"
+         "read is dropped, never waited for; the report's warnings say what "
+         "was\n"
+         "lost, and name a device reset that failed (the update goes on).\n"
+         "A port error adds a line with the device the COM name led to and "
+         "the\n"
+         "system's text.\n"
          "exit codes:\n"
          "  0  the image was sent\n"
-         "  2  usage: the command line is wrong\n"
+         "  2  usage: the command line is wrong, or --log names a file that "
+         "must\n"
+         "     not be written\n"
          "  3  bad image: --image names no image that can be sent\n"
          "  4  port open failed: the port could not be opened, or --serial "
          "or\n"
@@ -136,7 +150,9 @@ std::string Usage() {
          "port\n"
          "     was released; a device that got part of the image must be "
          "flashed\n"
-         "     again\n";
+         "     again. A signal to a gang's process stops every device; a "
+         "gang\n"
+         "     killed outright stops each device as SIGHUP would\n";
 }
 
 std::optional<TFlashOptions> ParseOptions(std::span<const std::string> args,

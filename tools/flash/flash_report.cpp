@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "json_text.h"
+#include "printable_text.h"
 
 namespace dov::flash {
 namespace {
@@ -25,6 +26,9 @@ json Object(const TFlashOutcome& outcome) {
   value["result"] = ResultName(outcome.Code);
   value["exit_code"] = ExitStatus(outcome);
   value["error"] = outcome.Error.empty() ? json(nullptr) : json(outcome.Error);
+  value["error_detail"] =
+      outcome.ErrorDetail.empty() ? json(nullptr) : json(outcome.ErrorDetail);
+  value["warnings"] = outcome.Warnings;
   return value;
 }
 
@@ -55,7 +59,13 @@ std::string FormatText(const TFlashOutcome& outcome) {
                      "duration:    " + Seconds(outcome.DurationMs) + " s\n" +
                      "result:      " + ResultName(outcome.Code) + "\n";
   if (!outcome.Error.empty()) text += "error:       " + outcome.Error + "\n";
-  return text;
+  if (!outcome.ErrorDetail.empty()) {
+    text += "detail:      " + outcome.ErrorDetail + "\n";
+  }
+  for (const std::string& warning : outcome.Warnings) {
+    text += "warning:     " + warning + "\n";
+  }
+  return dov::tools::Printable(text);
 }
 
 std::string FormatJson(const TFlashOutcome& outcome) {
@@ -106,6 +116,10 @@ std::optional<TFlashOutcome> ParseJson(const std::string& text) {
     }
     const json& error = value.at("error");
     if (!error.is_null()) outcome.Error = error.get<std::string>();
+    const json detail = value.value("error_detail", json(nullptr));
+    if (!detail.is_null()) outcome.ErrorDetail = detail.get<std::string>();
+    outcome.Warnings =
+        value.value("warnings", json::array()).get<std::vector<std::string>>();
     return outcome;
   } catch (const json::exception&) {
     return std::nullopt;

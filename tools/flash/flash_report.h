@@ -12,9 +12,12 @@ namespace dov::flash {
 // "ok", "usage", "bad image", "port open failed" or "transfer failed".
 const char* ResultName(ExitCode code);
 
+// For people: control characters in it (from devices, from the command
+// line) are shown escaped.
 std::string FormatText(const TFlashOutcome& outcome);
-// One JSON object: port, bytes_sent, bytes_total,
-// duration_ms, result, exit_code, error (null on success).
+// One JSON object: port, bytes_sent, bytes_total, duration_ms, result,
+// exit_code, error and error_detail (null when there is none), warnings (a
+// list of texts, empty when there is none).
 std::string FormatJson(const TFlashOutcome& outcome);
 // Several devices: their reports one after the other, or a JSON array.
 std::string FormatText(const std::vector<TFlashOutcome>& outcomes);

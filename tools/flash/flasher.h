@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "firmware/firmware_image.h"
 #include "flash_options.h"
@@ -41,7 +42,16 @@ struct TFlashOutcome {
   std::size_t BytesTotal = 0;
   std::uint32_t DurationMs = 0;  // on the tick counter
   std::string Error;             // the failure's message, empty on success
-  int Signal = 0;                // what interrupted the run (kExitInterrupted)
+  // The system's error number behind Error, 0 when it has none.
+  int SystemError = 0;
+  // For a port error: which device the COM name reached (when the port
+  // opened, the one opened) and the system's text ("COM3 (/dev/ttyACM0): No
+  // such file or directory").
+  std::string ErrorDetail;
+  int Signal = 0;  // what interrupted the run (kExitInterrupted)
+  // What went wrong beside the update without stopping it: a device reset
+  // that failed, output or trace that could not be written.
+  std::vector<std::string> Warnings;
 };
 
 // The process's exit code for the outcome: its code, plus the signal's

@@ -1,16 +1,19 @@
 // Gang flashing: several devices at once, each in a dov-flash process of its
 // own with its own port and its own paced stream, after one reset that all
-// share. A device that fails or vanishes only ends its own process.
+// share. A device that fails or vanishes only ends its own process; a
+// request to stop this process is passed on to every device's process.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "flasher.h"
+#include "terminal_width.h"
 #include "updater/device_console.h"
+#include "updater/output_channel.h"
 #include "updater/update_trace.h"
 
 namespace dov::flash {
@@ -25,8 +28,9 @@ struct TGangJob {
 };
 
 struct TGangView {
-  std::FILE* Progress = nullptr;  // null: no progress
-  bool Terminal = false;          // rows redrawn in place
+  TOutputChannel* Progress = nullptr;              // null: no progress
+  bool Terminal = false;                           // rows redrawn in place
+  std::function<int()> Columns = TerminalColumns;  // the terminal's width
 };
 
 // Flashes every port of the job. The tool, when given, is started for the

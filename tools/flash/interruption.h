@@ -26,8 +26,14 @@ class EInterrupted : public std::runtime_error {
 void NoteInterruption(int signal);
 
 // Notes SIGINT, SIGTERM and SIGHUP (Ctrl+C and Ctrl+Break on Windows, as
-// SIGINT) as requests to stop, from now until the program ends.
+// SIGINT) as requests to stop, from now until the program ends. In a
+// device process of a gang (see MarkGangParent), the end of its parent is
+// such a request too, noted as SIGHUP (Linux).
 void WatchForInterruption();
+
+// Makes the device processes this process starts from now on stop when it
+// ends, killed outright or not (Linux).
+void MarkGangParent();
 
 // The signal of the first request, or 0 while there is none.
 int InterruptionSignal();

@@ -19,4 +19,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 void WatchForInterruption() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
+// The device processes share the console: Ctrl+C reaches each of them.
+void MarkGangParent() {}
+
 }  // namespace dov::flash

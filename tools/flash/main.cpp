@@ -1,6 +1,8 @@
 // dov-flash: the update without a window, for scripts, production lines and
 // machines without a display. It runs the dialog's update procedure and
 // reports the outcome in its exit code.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -29,18 +31,28 @@
 #include "image_file.h"
 #include "interruptible_pause.h"
 #include "interruption.h"
-#include "one_device_tool.h"
+#include "printable_text.h"
+#include "selected_devices_tool.h"
 #include "serial_ports.h"
+#include "terminal_width.h"
 #include "text_progress.h"
 #include "updater/device_console.h"
+#include "updater/output_channel.h"
 #include "updater/update_trace.h"
 #include "updater/waiting_pause.h"
+#include "watched_device_console.h"
 
 namespace {
 
 using namespace dov::flash;
+using namespace std::chrono_literals;
 
 constexpr char kTool[] = "dov-flash";
+
+// How long the end of the program waits for each of the trace, the error
+// stream and the report to be taken by their readers; what is left then is
+// dropped.
+constexpr auto kOutputBound = 1000ms;
 
 // --no-reset: the device is left as it is.
 class TNoTool : public dov::TToolLauncher {
@@ -64,20 +76,60 @@ std::filesystem::path OwnProgram() {
 #endif
 }
 
+// The standard streams, written without waiting for their readers.
+struct TConsole {
+  dov::TOutputChannel Out{1};
+  dov::TOutputChannel Err{2};
+
+  // A message for people on the error stream, escaped.
+  void Say(const std::string& text) {
+    Err.Put(std::string(kTool) + ": " + dov::tools::Printable(text) + "\n");
+  }
+};
+
 // What one run needs besides its options.
 struct TRun {
   const TFlashOptions& Options;
+  TConsole& Console;
   dov::TUpdateTrace* Trace = nullptr;
-  // Set by --serial: the reset names this device alone.
-  std::string InstancePattern;
+  // Set by --serial and --all: the reset names these devices alone.
+  std::vector<std::string> ResetPatterns;
 };
 
-int Report(const TRun& run, const TFlashOutcome& outcome) {
+// Ends the trace and the error stream, each within its bound: what could
+// not be written of them, as warnings.
+std::vector<std::string> EndOutput(const TRun& run) {
+  std::vector<std::string> warnings;
+  if (run.Trace != nullptr) {
+    const std::string incomplete = run.Trace->Finish(kOutputBound);
+    if (!incomplete.empty()) warnings.push_back(incomplete);
+  }
+  run.Console.Err.Close(kOutputBound);
+  const std::string dropped =
+      DroppedNote(run.Console.Err, "progress and messages");
+  if (!dropped.empty()) warnings.push_back(dropped);
+  return warnings;
+}
+
+// The report of one device or of a gang, on the standard output.
+int Report(const TRun& run, std::vector<TFlashOutcome> outcomes, bool gang) {
+  const std::vector<std::string> warnings = EndOutput(run);
+  for (TFlashOutcome& outcome : outcomes) {
+    outcome.Warnings.insert(outcome.Warnings.end(), warnings.begin(),
+                            warnings.end());
+  }
   const std::string text =
-      run.Options.Json ? FormatJson(outcome) : FormatText(outcome);
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
-  return ExitStatus(outcome);
+      gang ? (run.Options.Json ? FormatJson(outcomes) : FormatText(outcomes))
+           : (run.Options.Json ? FormatJson(outcomes.front())
+                               : FormatText(outcomes.front()));
+  run.Console.Out.Put(text);
+  run.Console.Out.Close(kOutputBound);
+  // A request to stop the gang ends it with that request's code, also where
+  // a device had finished before it came.
+  const int signal = InterruptionSignal();
+  return gang && signal != 0 ? kExitInterrupted + signal
+         : gang              ? WorstStatus(outcomes)
+                             : ExitStatus(outcomes.front());
 }
 
 // A failure before the update could start, reported like the update's own.
@@ -89,15 +141,40 @@ int Refuse(const TRun& run, ExitCode code, const std::string& error) {
                          : "COM" + std::to_string(run.Options.Ports.front());
   outcome.BytesTotal = UpdateBytes();
   outcome.Error = error;
-  std::fprintf(stderr, "dov-flash: %s\n", error.c_str());
+  run.Console.Say(error);
   if (run.Trace != nullptr) run.Trace->Note("error: " + error);
-  return Report(run, outcome);
+  return Report(run, {outcome}, false);
 }
 
-std::unique_ptr<dov::TToolLauncher> MakeTool(const TRun& run) {
-  if (!run.Options.Reset) return std::make_unique<TNoTool>();
-  return std::make_unique<dov::TDeviceConsole>();
-}
+// The reset as the run asks for it: none, every device of the vendor (as
+// the dialog makes it), or the selected devices alone. Each call's end is
+// watched.
+class TReset {
+ public:
+  explicit TReset(const TRun& run) {
+    if (!run.Options.Reset) {
+      tool_ = &none_;
+      return;
+    }
+    console_.emplace(dov::TDeviceConsole().Tool(), run.Trace);
+    tool_ = &*console_;
+    if (!run.ResetPatterns.empty()) {
+      selected_.emplace(*console_, run.ResetPatterns);
+      tool_ = &*selected_;
+    }
+  }
+  dov::TToolLauncher& Tool() { return *tool_; }
+  // The calls that failed, once every call has ended.
+  std::vector<std::string> Warnings() {
+    return console_ ? console_->Warnings() : std::vector<std::string>{};
+  }
+
+ private:
+  TNoTool none_;
+  std::optional<TWatchedDeviceConsole> console_;
+  std::optional<TSelectedDevicesTool> selected_;
+  dov::TToolLauncher* tool_ = nullptr;
+};
 
 int Flash(const TRun& run) {
   const TFlashOptions& options = run.Options;
@@ -128,23 +205,21 @@ int Flash(const TRun& run) {
   dov::TSteadyTickCounter ticks;
   dov::TWaitingIdle waiting(application, ticks);
   TInterruptibleIdle idle(waiting);
-  const auto tool = MakeTool(run);
-  std::optional<TOneDeviceTool> oneDevice;
-  if (!run.InstancePattern.empty()) {
-    oneDevice.emplace(*tool, run.InstancePattern);
-  }
-  TTextProgress progress(options.Quiet ? nullptr : stderr, IsTerminal(stderr));
+  TReset reset(run);
+  TTextProgress progress(options.Quiet ? nullptr : &run.Console.Err,
+                         IsTerminal(stderr));
 
-  const TFlashOutcome outcome = RunFlash(
-      {options.Ports.front(), bytes, options.WaitPortMs},
-      {ticks, idle,
-       oneDevice ? static_cast<dov::TToolLauncher&>(*oneDevice) : *tool,
-       progress, run.Trace});
+  TFlashOutcome outcome =
+      RunFlash({options.Ports.front(), bytes, options.WaitPortMs},
+               {ticks, idle, reset.Tool(), progress, run.Trace});
   progress.Finish();
-  if (!outcome.Error.empty()) {
-    std::fprintf(stderr, "dov-flash: %s\n", outcome.Error.c_str());
+  if (!outcome.Error.empty()) run.Console.Say(outcome.Error);
+  if (!outcome.ErrorDetail.empty()) run.Console.Say(outcome.ErrorDetail);
+  for (const std::string& warning : reset.Warnings()) {
+    run.Console.Say("warning: " + warning);
+    outcome.Warnings.push_back(warning);
   }
-  return Report(run, outcome);
+  return Report(run, {outcome}, false);
 }
 
 // Several devices at once, each in a dov-flash process of its own.
@@ -164,45 +239,51 @@ int FlashGang(const TRun& run) {
     run.Trace->Note("gang: " + std::to_string(options.Ports.size()) +
                     " devices, one process each");
   }
-  const auto tool = options.Reset ? MakeTool(run) : nullptr;
-  const auto outcomes =
-      RunGang(job, tool.get(),
-              {options.Quiet && !options.Verbose ? nullptr : stderr,
+  MarkGangParent();
+  TReset reset(run);
+  auto outcomes =
+      RunGang(job, options.Reset ? &reset.Tool() : nullptr,
+              {options.Quiet && !options.Verbose ? nullptr : &run.Console.Err,
                IsTerminal(stderr)},
               run.Trace);
-  const std::string text =
-      options.Json ? FormatJson(outcomes) : FormatText(outcomes);
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
-  return WorstStatus(outcomes);
+  // The reset was shared: its failures concern every device.
+  for (const std::string& warning : reset.Warnings()) {
+    run.Console.Say("warning: " + warning);
+    for (TFlashOutcome& outcome : outcomes) outcome.Warnings.push_back(warning);
+  }
+  return Report(run, std::move(outcomes), true);
 }
 
-int List(const TFlashOptions& options) {
+int List(const TFlashOptions& options, TConsole& console) {
   const TPortList list = ListSerialPorts();
-  const std::string text =
-      options.Json ? FormatPortListJson(list) : FormatPortList(list);
-  std::fputs(text.c_str(), stdout);
+  console.Out.Put(options.Json ? FormatPortListJson(list)
+                               : FormatPortList(list));
+  console.Out.Close(kOutputBound);
   return kExitOk;
 }
 
-// --serial and --all pick their ports from the list of serial ports.
-int PickAndFlash(TFlashOptions options, TRun run) {
+// --serial and --all pick their ports from the list of serial ports, and
+// reset the devices they picked alone.
+int PickAndFlash(TFlashOptions options, const TRun& run) {
   const TPortList list = ListSerialPorts();
+  std::vector<std::string> patterns;
   if (options.Serial) {
     std::string error;
     const auto port = FindBySerial(list, *options.Serial, error);
     if (!port) return Refuse(run, kExitOpenFailed, error);
     options.Ports = {static_cast<std::uint8_t>(*port->ComNumber)};
-    run.InstancePattern = port->InstancePattern();
-    const TRun picked{options, run.Trace, run.InstancePattern};
-    return Flash(picked);
+    patterns.push_back(port->ResetPattern());
   }
   for (const TSerialPort& port : list.Ports) {
-    if (port.Ours() && port.ComNumber) {
+    if (options.All && port.Ours() && port.ComNumber) {
       options.Ports.push_back(static_cast<std::uint8_t>(*port.ComNumber));
+      if (std::find(patterns.begin(), patterns.end(), port.ResetPattern()) ==
+          patterns.end()) {
+        patterns.push_back(port.ResetPattern());
+      }
     }
   }
-  const TRun picked{options, run.Trace, {}};
+  const TRun picked{options, run.Console, run.Trace, patterns};
   if (options.Ports.empty()) {
     return Refuse(picked, kExitOpenFailed,
                   "--all found no device of the updater with a COM name; "
@@ -213,15 +294,20 @@ int PickAndFlash(TFlashOptions options, TRun run) {
 }
 
 int Run(const TFlashOptions& options) {
-  if (options.List) return List(options);
+  TConsole console;
+  if (options.List) return List(options, console);
   std::unique_ptr<dov::TUpdateTrace> trace;
   if (options.Verbose || options.LogFile) {
     trace = std::make_unique<dov::TUpdateTrace>();
-    if (options.Verbose) trace->AddOutput(stderr, false);
+    if (options.Verbose) trace->AddOutput(console.Err);
     std::string error;
+    std::vector<std::string> reads;
+    if (options.Image) reads.push_back(*options.Image);
     if (options.LogFile && options.Ports.size() <= 1 &&
-        !trace->AddFile(*options.LogFile, error)) {
-      std::fputs(dov::tools::UsageError(kTool, error).c_str(), stderr);
+        !trace->AddFile(*options.LogFile, error, reads)) {
+      trace.reset();
+      console.Err.Put(dov::tools::UsageError(kTool, error));
+      console.Err.Close(kOutputBound);
       return kExitUsage;
     }
     std::string started = dov::tools::VersionText(kTool);
@@ -231,7 +317,7 @@ int Run(const TFlashOptions& options) {
   if (trace != nullptr && !options.Reset) {
     trace->Note("device console: not started (--no-reset)");
   }
-  const TRun run{options, trace.get(), {}};
+  const TRun run{options, console, trace.get(), {}};
   if (options.Serial || options.All) return PickAndFlash(options, run);
   return options.Ports.size() == 1 ? Flash(run) : FlashGang(run);
 }
@@ -243,6 +329,7 @@ int main(int argc, char** argv) {
   // closed standard stream, or the progress text would go to the device.
   if (!cport::comm::KeepStandardStreamsOpen()) return kExitOpenFailed;
   WatchForInterruption();
+  WatchTerminalWidth();
   const std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
   const auto options = ParseOptions(args, error);

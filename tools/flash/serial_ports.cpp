@@ -4,6 +4,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "printable_text.h"
+#include "selected_devices_tool.h"
+
 namespace dov::flash {
 namespace {
 
@@ -20,12 +23,18 @@ std::string ComName(const TSerialPort& port) {
 
 std::string Row(const TSerialPort& port) {
   std::ostringstream row;
+  // What the device says is escaped: the columns are TAB-separated, and
+  // the terminal must not take its text for commands.
+  using tools::Printable;
   row << (port.Ours() ? "* " : "  ") << ComName(port) << '\t'
-      << port.DeviceNode;
+      << Printable(port.DeviceNode);
   if (port.Usb) {
-    row << "\tusb " << port.VendorId << ':' << port.ProductId;
-    if (!port.Serial.empty()) row << "\tserial " << port.Serial;
-    if (!port.Product.empty()) row << "\t\"" << port.Product << '"';
+    row << "\tusb " << Printable(port.VendorId) << ':'
+        << Printable(port.ProductId);
+    if (!port.Serial.empty()) row << "\tserial " << Printable(port.Serial);
+    if (!port.Product.empty()) {
+      row << "\t\"" << Printable(port.Product) << '"';
+    }
   }
   return row.str();
 }
@@ -38,6 +47,11 @@ std::string TSerialPort::InstancePattern() const {
          Serial;
 }
 
+std::string TSerialPort::ResetPattern() const {
+  const std::string instance = InstancePattern();
+  return instance.empty() ? kDeviceHardwareId : instance;
+}
+
 std::string FormatPortList(const TPortList& list) {
   std::string text;
   for (const TSerialPort& port : list.Ports) text += Row(port) + "\n";
@@ -45,8 +59,8 @@ std::string FormatPortList(const TPortList& list) {
   if (!list.Note.empty()) text += "note: " + list.Note + "\n";
   if (std::any_of(list.Ports.begin(), list.Ports.end(),
                   [](const TSerialPort& p) { return p.Ours(); })) {
-    text += std::string("* a device of the updater (USB vendor ") +
-            kDeviceVendorId + ")\n";
+    text += std::string("* a device of the updater (USB ") + kDeviceVendorId +
+            ":" + kDeviceProductId + ")\n";
   }
   return text;
 }
@@ -87,8 +101,14 @@ std::optional<TSerialPort> FindBySerial(const TPortList& list,
               port.DeviceNode + ")";
     }
   }
-  if (found.size() == 1 && found.front()->ComNumber) return *found.front();
-  if (found.size() == 1) {
+  if (found.size() == 1 && !ToolCanName(found.front()->InstancePattern())) {
+    error = "the serial number " + serial +
+            " holds characters that cannot be given to the device console "
+            "tool as they are, so the device cannot be reset alone; reset it "
+            "by hand and flash it with --port and --no-reset";
+  } else if (found.size() == 1 && found.front()->ComNumber) {
+    return *found.front();
+  } else if (found.size() == 1) {
     error = "the device with serial number " + serial + " (" +
             found.front()->DeviceNode +
             ") has no COM name: link it as comN in the DOS-device directory";

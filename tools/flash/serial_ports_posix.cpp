@@ -88,6 +88,12 @@ std::map<fs::path, unsigned> ComNumbers() {
 
 }  // namespace
 
+std::string ComDevicePath(unsigned number) {
+  const auto path = cport::comm::posix::ResolveDeviceName(
+      u"\\\\.\\COM" + cport::fw::IntToStr(static_cast<int>(number)));
+  return path ? Destination(*path).string() : "?";
+}
+
 TPortList ListSerialPorts() {
   TPortList list;
   const fs::path classDir = SysfsRoot() / "class" / "tty";

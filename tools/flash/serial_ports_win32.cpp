@@ -104,6 +104,10 @@ bool UnderWine() {
 
 }  // namespace
 
+std::string ComDevicePath(unsigned number) {
+  return "\\\\.\\COM" + std::to_string(number);
+}
+
 TPortList ListSerialPorts() {
   TPortList list;
   HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr,

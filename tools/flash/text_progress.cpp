@@ -5,9 +5,16 @@
 namespace dov::flash {
 namespace {
 
-constexpr std::size_t kBarWidth = 40;
+constexpr int kBarWidth = 40;
+constexpr int kNarrowestBar = 10;
 
 }  // namespace
+
+std::string FitLine(std::string text, int columns) {
+  const auto room = static_cast<std::size_t>(std::max(columns - 1, 1));
+  if (text.size() > room) text.resize(room);
+  return text;
+}
 
 void TTextProgress::SetRange(int min, int max) {
   min_ = min;
@@ -20,36 +27,38 @@ int TTextProgress::Percent() const {
   return static_cast<int>(done * 100 / span);
 }
 
-std::string TTextProgress::Text() const {
-  const auto filled = static_cast<std::size_t>(Percent() * kBarWidth / 100);
+std::string TTextProgress::Text(int columns) const {
+  std::string counts = "] " + std::to_string(Percent()) + "%  " +
+                       std::to_string(position_ - min_) + '/' +
+                       std::to_string(max_ - min_) + " bytes";
+  // The bar gives way first, down to a stub; then the line is cut.
+  const int width = std::clamp(columns - 2 - static_cast<int>(counts.size()),
+                               kNarrowestBar, kBarWidth);
+  const int filled = Percent() * width / 100;
   std::string text = "[";
-  text.append(filled, '#');
-  text.append(kBarWidth - filled, '.');
-  text += "] ";
-  text += std::to_string(Percent());
-  text += "%  ";
-  text += std::to_string(position_ - min_);
-  text += '/';
-  text += std::to_string(max_ - min_);
-  text += " bytes";
-  return text;
+  text.append(static_cast<std::size_t>(filled), '#');
+  text.append(static_cast<std::size_t>(width - filled), '.');
+  return FitLine(text + counts, columns);
 }
 
 void TTextProgress::Repaint() {
   if (!visible_ || out_ == nullptr) return;
   if (terminal_) {
-    if (Percent() == shownPercent_) return;
-    std::fprintf(out_, "\r%s", Text().c_str());
+    const unsigned resizes = TerminalResizes();
+    if (Percent() == shownPercent_ && resizes == shownResizes_) return;
+    // Rest of the line cleared: a narrower redraw leaves nothing behind.
+    out_->Put("\r" + Text(columns_()) + "\x1b[K");
     shownPercent_ = Percent();
+    shownResizes_ = resizes;
     drawn_ = true;
   } else {
     const int tenth = Percent() / 10;
     if (tenth == shownTenth_) return;
-    std::fprintf(out_, "progress: %d%% (%d/%d bytes)\n", tenth * 10,
-                 position_ - min_, max_ - min_);
+    out_->Put("progress: " + std::to_string(tenth * 10) + "% (" +
+              std::to_string(position_ - min_) + "/" +
+              std::to_string(max_ - min_) + " bytes)\n");
     shownTenth_ = tenth;
   }
-  std::fflush(out_);
 }
 
 void TTextProgress::SetVisible(bool visible) {
@@ -62,10 +71,7 @@ void TTextProgress::SetVisible(bool visible) {
 }
 
 void TTextProgress::Finish() {
-  if (drawn_) {
-    std::fputc('\n', out_);
-    std::fflush(out_);
-  }
+  if (drawn_) out_->Put("\n");
   drawn_ = false;
 }
 
