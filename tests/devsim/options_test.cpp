@@ -62,6 +62,8 @@ TEST(DevsimOptions, MistakesAreNamed) {
       {{"--scale", "0.1"}, "unknown option --scale"},
       {{"com3"}, "unexpected argument com3"},
       {{"--port", "3", "-p", "3"}, "COM3 is given twice"},
+      {{"--ready-file", "/nonexistent/ready"},
+       "--ready-file: no folder /nonexistent"},
   };
   for (const auto& [args, message] : cases) {
     std::string error;

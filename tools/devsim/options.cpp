@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 
 #include "command_line.h"
 
@@ -22,14 +23,16 @@ const std::array kOptions{
     TOption{'t', "timeout", "S", "stop and report after S seconds"},
     TOption{0, "ready-file", "FILE",
             "create FILE while the link exists (FILE.COMn for each of\n"
-            "several devices)"},
+            "several devices); a FILE that is there already is left as it\n"
+            "is"},
     TOption{
         0, "host-writes", "FILE",
         "the host's record of its writes to the line (\"<device> <entry ns>\n"
         "<return ns> <bytes>\" per write(), CLOCK_MONOTONIC): it then judges\n"
         "the pauses, each strictly above its minimum, and a short gap at\n"
         "the device is a late delivery"},
-    TOption{'f', "force", nullptr, "replace an existing comN link"},
+    TOption{'f', "force", nullptr,
+            "replace an existing comN link (never a file that is not a link)"},
     TOption{0, "chatter", nullptr,
             "send bytes to the host every 50 ms and note how many it left\n"
             "unread by the end of the image"},
@@ -127,6 +130,16 @@ std::optional<CommandLine> ParseCommandLine(
     return std::nullopt;
   }
   if (cli.ports.empty()) cli.ports.push_back(3);
+  // A ready file that cannot be made would leave a waiting script waiting.
+  const std::filesystem::path folder =
+      cli.config.ready_file.parent_path().empty()
+          ? std::filesystem::path(".")
+          : cli.config.ready_file.parent_path();
+  if (!cli.config.ready_file.empty() &&
+      !std::filesystem::is_directory(folder)) {
+    error = "--ready-file: no folder " + folder.string();
+    return std::nullopt;
+  }
   for (std::size_t i = 1; i < cli.ports.size(); ++i) {
     if (std::count(cli.ports.begin(), cli.ports.begin() + i, cli.ports[i])) {
       error = "COM" + std::to_string(cli.ports[i]) + " is given twice";
