@@ -102,20 +102,27 @@ bool Apply(const dov::tools::TGivenOption& given, CommandLine& cli) {
 }  // namespace
 
 std::string Usage() {
-  return "usage: dov-devsim [options]\n"
+  return "Usage: dov-devsim [options]\n"
+         "\n"
          "Plays the device on a pseudo-terminal linked as COMn in the "
          "DOS-device\n"
          "directory ($WINEPREFIX/dosdevices, default ~/.wine/dosdevices): "
          "waits\n"
          "for BootUp@, records the image and checks every pause against "
          "its\n"
-         "minimum.\n" +
+         "minimum.\n"
+         "\n" +
          dov::tools::OptionHelp(kOptions) +
+         "\n"
          "It reports when the whole image has arrived, on --timeout, or "
          "on\n"
          "SIGINT/SIGTERM.\n"
-         "exit codes: 0 image intact and paced correctly (on every port),\n"
-         "            1 not so, 2 usage, 3 a port could not be set up\n";
+         "\n"
+         "Exit codes:\n"
+         "  0  the image arrived intact and paced correctly (on every port)\n"
+         "  1  it did not\n"
+         "  2  usage: the command line is wrong\n"
+         "  3  a port could not be set up\n";
 }
 
 std::optional<CommandLine> ParseCommandLine(
