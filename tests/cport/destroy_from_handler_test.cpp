@@ -23,8 +23,8 @@ struct Destroy {
 
 struct DestroyCase {
   const char* name;
-  bool open;                       // the port is open before `act`
-  const char* failing;             // the comm call that fails, or null
+  bool open;            // the port is open before `act`
+  const char* failing;  // the comm call that fails, or null
   std::function<void(TComPort&, TComLink&, const Destroy&)> arm;
   std::function<void(TComPort&)> act;
 };
