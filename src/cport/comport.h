@@ -370,6 +370,9 @@ class TCustomComPort : public cport::fw::TComponent {
   void ReleaseRetiredThreads();
 
   std::unique_ptr<TComThread> FEventThread;
+  // The event thread that Close is waiting for, while it waits: a handler
+  // that the wait runs and that destroys the port finishes the stop.
+  TComThread* FStoppingThread = nullptr;
   bool FThreadCreated = false;
   // Event threads stopped by a Close inside their own delivery; each ends
   // by itself and is joined at the next Open or Close, or with the port.

@@ -66,7 +66,7 @@ void TCustomComPort::Close() {
 }
 
 void TCustomComPort::TearDown() {
-  if (FThreadCreated) StopEventThread();
+  if (FThreadCreated && !InTurn([&] { StopEventThread(); })) return;
   DestroyDeviceHandle();
   FConnected = false;
 }
