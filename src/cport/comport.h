@@ -28,10 +28,12 @@ class TCustomComPort : public cport::fw::TComponent {
  public:
   explicit TCustomComPort(cport::fw::TComponent* AOwner);
   // Closes the port when it is open. A handler may destroy the port from
-  // inside one of its own notifications, in every delivery mode: the port's
-  // code it returns to touches the port no more, the rest of the report is
-  // dropped, and the event thread ends and frees itself once the handler has
-  // returned (cport::fw::WaitForFreedThreads waits for that).
+  // inside any of its notifications, the links' calls and OnException
+  // included, whether it runs in the call that made it or in an event
+  // thread's delivery (in every delivery mode): the port's code it returns
+  // to touches the port no more, the device is closed, the rest of a report
+  // is dropped, and the event thread ends and frees itself once the handler
+  // has returned (cport::fw::WaitForFreedThreads waits for that).
   ~TCustomComPort() override;
 
   std::u16string ClassName() const override { return u"TCustomComPort"; }

@@ -85,10 +85,8 @@ void TCustomComPort::SetConnected(bool value) {
 void TCustomComPort::SetPort(const std::u16string& value) {
   if (value == FPort) return;
   FPort = value;
-  if (FConnected && !Loading() && !Designing()) {
-    Close();
-    Open();
-  }
+  if (FConnected && !Loading() && !Designing())
+    InTurn([&] { Close(); }, [&] { Open(); });
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate value) {

@@ -68,6 +68,9 @@ TEST_F(PortTest, EveryNotificationMayDestroyThePort) {
        [](P&, L& l, const D& d) { l.SetOnConn(d); }, Close},
       {"OnAfterClose", true, nullptr,
        [](P& p, L&, const D& d) { p.SetOnAfterClose(d); }, Close},
+      {"OnAfterClose, moved to another device", true, nullptr,
+       [](P& p, L&, const D& d) { p.SetOnAfterClose(d); },
+       [](P& p) { p.SetPort(u"COM4"); }},
       {"link OnRx in ReadUnicodeString", true, nullptr,
        [](P&, L& l, const D& d) { l.SetOnRx(d); },
        [this](P& p) {
