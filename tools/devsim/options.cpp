@@ -138,14 +138,14 @@ std::optional<CommandLine> ParseCommandLine(
   }
   if (cli.ports.empty()) cli.ports.push_back(3);
   // A ready file that cannot be made would leave a waiting script waiting.
-  const std::filesystem::path folder =
-      cli.config.ready_file.parent_path().empty()
-          ? std::filesystem::path(".")
-          : cli.config.ready_file.parent_path();
-  if (!cli.config.ready_file.empty() &&
-      !std::filesystem::is_directory(folder)) {
-    error = "--ready-file: no folder " + folder.string();
-    return std::nullopt;
+  if (const std::filesystem::path& ready = cli.config.ready_file;
+      !ready.empty()) {
+    const std::filesystem::path folder =
+        ready.has_parent_path() ? ready.parent_path() : ".";
+    if (!std::filesystem::is_directory(folder)) {
+      error = "--ready-file: no folder " + folder.string();
+      return std::nullopt;
+    }
   }
   for (std::size_t i = 1; i < cli.ports.size(); ++i) {
     if (std::count(cli.ports.begin(), cli.ports.begin() + i, cli.ports[i])) {

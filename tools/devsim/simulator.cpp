@@ -8,7 +8,6 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <string_view>
 #include <system_error>
 
