@@ -36,10 +36,12 @@ class TCustomComPort : public cport::fw::TComponent {
   /// null), which then destroys it with itself.
   explicit TCustomComPort(cport::fw::TComponent* AOwner);
   /// Closes the port when it is open. A handler may destroy the port from
-  /// inside one of its own notifications, in every delivery mode: the port's
-  /// code it returns to touches the port no more, the rest of the report is
-  /// dropped, and the event thread ends and frees itself once the handler has
-  /// returned (cport::fw::WaitForFreedThreads waits for that).
+  /// inside any of its notifications, the links' calls and OnException
+  /// included, whether it runs in the call that made it or in an event
+  /// thread's delivery (in every delivery mode): the port's code it returns
+  /// to touches the port no more, the device is closed, the rest of a report
+  /// is dropped, and the event thread ends and frees itself once the handler
+  /// has returned (cport::fw::WaitForFreedThreads waits for that).
   ~TCustomComPort() override;
 
   std::u16string ClassName() const override { return u"TCustomComPort"; }
@@ -430,8 +432,9 @@ class TCustomComPort : public cport::fw::TComponent {
 
   /// Reports an error: raises EComPort, or hands it to OnException and
   /// returns. WinError is the failing call's last error, 0 for none, -24 for
-  /// a port that is not open.
-  void RaisePortError(std::uint16_t Code, std::int64_t WinError);
+  /// a port that is not open. False when OnException destroyed the port: the
+  /// caller must then return without touching it.
+  bool RaisePortError(std::uint16_t Code, std::int64_t WinError);
 
  private:
   friend class TComSettings;
@@ -446,8 +449,9 @@ class TCustomComPort : public cport::fw::TComponent {
   /// Open, outside an update bracket, neither loading nor designing.
   bool CanApply() const;
   bool ThreadSettingLocked() const;
-  /// Reports `code` with the calling thread's last error.
-  void RaiseLastError(std::uint16_t code);
+  /// Reports `code` with the calling thread's last error; false when
+  /// OnException destroyed the port.
+  bool RaiseLastError(std::uint16_t code);
   cport::comm::ComStat ClearCommError(std::uint32_t* errors);
   void Escape(std::uint32_t func);
   void Purge(std::uint32_t flags);
@@ -464,8 +468,9 @@ class TCustomComPort : public cport::fw::TComponent {
   void RecomputeHasLink();
   /// Reports code 4 for a null record; false then.
   bool CheckAsync(PAsync AsyncPtr);
-  /// Reports code 24 while no device handle is open.
-  void CheckOpen();
+  /// Reports code 24 while no device handle is open; false when OnException
+  /// destroyed the port.
+  bool CheckOpen();
   /// Reports `code` with the invalid-parameter number when this system
   /// cannot convert text with CodePage; false then.
   bool CheckCodePage(std::uint16_t code);
@@ -536,6 +541,10 @@ class TCustomComPort : public cport::fw::TComponent {
     Watch* FOuter;
     bool FGone = false;
   };
+  /// Runs each step in turn and stops after one in which a handler destroyed
+  /// the port; false then, and the caller must return without touching it.
+  template <class... Steps>
+  bool InTurn(const Steps&... steps);
   /// The calling thread's watches, innermost first.
   static Watch*& Watches();
   /// Marks the calling thread's watches of this port: it is being destroyed.
@@ -544,6 +553,9 @@ class TCustomComPort : public cport::fw::TComponent {
   /// Start and stop of the event thread, for Open and Close.
   void StartEventThread();
   void StopEventThread();
+  /// Stops the event thread and closes the device: the end of Close, and of
+  /// a Close in which a handler destroyed the port.
+  void TearDown();
   /// Joins the threads stopped from inside their own deliveries, except one
   /// whose delivery is still in progress on the calling thread.
   void JoinRetiredThreads();
@@ -552,6 +564,9 @@ class TCustomComPort : public cport::fw::TComponent {
   void ReleaseRetiredThreads();
 
   std::unique_ptr<TComThread> FEventThread;
+  // The event thread that Close is waiting for, while it waits: a handler
+  // that the wait runs and that destroys the port finishes the stop.
+  TComThread* FStoppingThread = nullptr;
   bool FThreadCreated = false;
   /// Event threads stopped by a Close inside their own delivery; each ends
   /// by itself and is joined at the next Open or Close, or with the port.
@@ -615,6 +630,12 @@ bool TCustomComPort::TellLinks(const Event& (TComLink::*event)() const,
     if (watch.PortGone()) return false;
   }
   return true;
+}
+
+template <class... Steps>
+bool TCustomComPort::InTurn(const Steps&... steps) {
+  const Watch watch(this);
+  return ((steps(), !watch.PortGone()) && ...);
 }
 
 /// The port whose settings a stored form description sets.

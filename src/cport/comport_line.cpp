@@ -7,8 +7,8 @@
 
 namespace cport {
 
-void TCustomComPort::RaiseLastError(std::uint16_t code) {
-  RaisePortError(code, cport::comm::Api().GetLastError());
+bool TCustomComPort::RaiseLastError(std::uint16_t code) {
+  return RaisePortError(code, cport::comm::Api().GetLastError());
 }
 
 // Reported failures leave a zeroed status and no errors.
@@ -49,7 +49,7 @@ TComErrors TCustomComPort::LastErrors() {
       {cport::comm::kCeTxFull, ceTxFull},
   }};
   std::uint32_t flags = 0;
-  ClearCommError(&flags);
+  if (!InTurn([&] { ClearCommError(&flags); })) return {};
   // A parity error means something only while parity is being checked.
   if (!FParity->Check()) flags &= ~cport::comm::kCeRxParity;
   TComErrors errors;
@@ -138,7 +138,7 @@ void TCustomComPort::WaitForEvent(TComEvents& Events,
                                   cport::comm::Handle StopEvent,
                                   std::int32_t Timeout) {
   // The wait would take the driver's event wait from the event thread.
-  if (FThreadCreated) return RaisePortError(CodeOf(CE_ThreadCreated), 0);
+  if (FThreadCreated) return void(RaisePortError(CodeOf(CE_ThreadCreated), 0));
 
   cport::comm::CommApi& api = cport::comm::Api();
   ScopedEvent event;

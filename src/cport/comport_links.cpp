@@ -58,8 +58,10 @@ void TCustomComPort::ReportLine(TComSignal signal,
                                 const TComSignalEvent& (TComLink::*linkEvent)()
                                     const,
                                 void (TCustomComPort::*fire)(bool)) {
-  const bool on = Signals().Contains(signal);
-  if (TellLinks(linkEvent, on)) (this->*fire)(on);
+  bool on = false;
+  if (InTurn([&] { on = Signals().Contains(signal); }) &&
+      TellLinks(linkEvent, on))
+    (this->*fire)(on);
 }
 
 void TCustomComPort::HandleCTSChange() {
@@ -83,7 +85,7 @@ void TCustomComPort::RecomputeHasLink() {
 
 void TCustomComPort::RegisterLink(TComLink* AComLink) {
   if (AComLink == nullptr || IsRegistered(AComLink)) {
-    RaisePortError(CodeOf(CE_RegFailed), 0);
+    if (!RaisePortError(CodeOf(CE_RegFailed), 0)) return;
   } else {
     FLinks.push_back(AComLink);
   }
@@ -93,14 +95,14 @@ void TCustomComPort::RegisterLink(TComLink* AComLink) {
 void TCustomComPort::UnRegisterLink(TComLink* AComLink) {
   auto it = std::find(FLinks.begin(), FLinks.end(), AComLink);
   if (it == FLinks.end()) {
-    RaisePortError(CodeOf(CE_RegFailed), 0);
+    if (!RaisePortError(CodeOf(CE_RegFailed), 0)) return;
   } else {
     FLinks.erase(it);
   }
   RecomputeHasLink();
 }
 
-void TCustomComPort::RaisePortError(std::uint16_t Code, std::int64_t WinError) {
+bool TCustomComPort::RaisePortError(std::uint16_t Code, std::int64_t WinError) {
   if (!FOnException) {
     // The number shows as the signed value of its low 32 bits.
     if (WinError > 0)
@@ -112,8 +114,12 @@ void TCustomComPort::RaisePortError(std::uint16_t Code, std::int64_t WinError) {
   if (WinError > 0)
     winMessage =
         cport::fw::OSErrorDescription(cport::comm::Api().GetLastError());
-  FOnException(this, static_cast<TComExceptions>(Code - 1),
-               std::u16string(PortErrorMessage(Code)), WinError, winMessage);
+  // Through a copy, as every notification: the handler may destroy the port
+  // and with it the handler it runs in.
+  const Watch watch(this);
+  cport::fw::Fire(FOnException, this, static_cast<TComExceptions>(Code - 1),
+                  std::u16string(PortErrorMessage(Code)), WinError, winMessage);
+  return !watch.PortGone();
 }
 
 }  // namespace cport

@@ -6,43 +6,50 @@
 
 namespace cport {
 
+// Every notification and error report may destroy the port from its
+// handler; each step of Open and Close then ends the call at once.
 void TCustomComPort::Open() {
   JoinRetiredThreads();
   if (FConnected || Designing()) return;
-  FireBeforeOpen();
-  CreateDeviceHandle();
+  if (!InTurn([&] { FireBeforeOpen(); }, [&] { CreateDeviceHandle(); })) return;
   // The apply hooks act only on an open port.
   FConnected = true;
+  const Watch watch(this);
   try {
     ApplyAllSettings();
   } catch (...) {
-    DestroyDeviceHandle();
-    FConnected = false;
+    if (!watch.PortGone()) {
+      DestroyDeviceHandle();
+      FConnected = false;
+    }
     throw;
   }
+  if (watch.PortGone()) return;
   StartEventThread();
-  TellLinks(&TComLink::OnConn, true);
-  FireAfterOpen();
-  HandleCTSChange();
-  HandleDSRChange();
-  HandleRLSDChange();
+  InTurn([&] { TellLinks(&TComLink::OnConn, true); }, [&] { FireAfterOpen(); },
+         [&] { HandleCTSChange(); }, [&] { HandleDSRChange(); },
+         [&] { HandleRLSDChange(); });
 }
 
 void TCustomComPort::Close() {
   JoinRetiredThreads();
   if (!FConnected || Designing() || FClosing) return;
+  const Watch watch(this);
   FClosing = true;
+  // Cleared on every way out of a port that is still there.
   struct ClosingMark {
+    const Watch& watch;
     bool& closing;
-    ~ClosingMark() { closing = false; }
-  } mark{FClosing};
-  TellLinks(&TComLink::OnCTSChange, false);
-  TellLinks(&TComLink::OnDSRChange, false);
-  TellLinks(&TComLink::OnRLSDChange, false);
-  FireCTSChange(false);
-  FireDSRChange(false);
-  FireRLSDChange(false);
-  FireBeforeClose();
+    ~ClosingMark() {
+      if (!watch.PortGone()) closing = false;
+    }
+  } mark{watch, FClosing};
+  if (!InTurn([&] { TellLinks(&TComLink::OnCTSChange, false); },
+              [&] { TellLinks(&TComLink::OnDSRChange, false); },
+              [&] { TellLinks(&TComLink::OnRLSDChange, false); },
+              [&] { FireCTSChange(false); }, [&] { FireDSRChange(false); },
+              [&] { FireRLSDChange(false); }, [&] { FireBeforeClose(); }))
+    return;
   // A failed abort (typically a device that has gone away) must not leave
   // the port half-open: the teardown completes and the error is reported
   // afterwards.
@@ -52,13 +59,17 @@ void TCustomComPort::Close() {
   } catch (...) {
     abortError = std::current_exception();
   }
-  if (FThreadCreated) StopEventThread();
+  if (!watch.PortGone())
+    InTurn([&] { TearDown(); }, [&] { TellLinks(&TComLink::OnConn, false); },
+           [&] { FireAfterClose(); });
+  if (abortError) std::rethrow_exception(abortError);
+}
+
+void TCustomComPort::TearDown() {
+  if (FThreadCreated && !InTurn([&] { StopEventThread(); })) return;
   DestroyDeviceHandle();
   FSpareAsync.Clear();
   FConnected = false;
-  TellLinks(&TComLink::OnConn, false);
-  FireAfterClose();
-  if (abortError) std::rethrow_exception(abortError);
 }
 
 void TCustomComPort::CreateDeviceHandle() {
@@ -77,9 +88,8 @@ void TCustomComPort::DestroyDeviceHandle() {
 }
 
 void TCustomComPort::ApplyAllSettings() {
-  ApplyQueueSizes();
-  ApplyLineSettings();
-  ApplyTimeoutSettings();
+  InTurn([&] { ApplyQueueSizes(); }, [&] { ApplyLineSettings(); },
+         [&] { ApplyTimeoutSettings(); });
 }
 
 cport::comm::Dcb TCustomComPort::BuildDcb() const {

@@ -24,6 +24,9 @@ TCustomComPort::~TCustomComPort() {
   // take an error from a destructor.
   try {
     Close();
+    // Destroyed by a handler inside Close: that Close returns without
+    // touching the port, so the device is closed here.
+    if (FClosing) TearDown();
   } catch (...) {
   }
   ReleaseRetiredThreads();
@@ -47,7 +50,7 @@ bool TCustomComPort::CanApply() const {
 }
 
 void TCustomComPort::SetTriggersOnRxChar(bool value) {
-  if (FHasLink) RaisePortError(CodeOf(CE_HasLink), 0);
+  if (FHasLink && !RaisePortError(CodeOf(CE_HasLink), 0)) return;
   FTriggersOnRxChar = value;
 }
 
@@ -60,14 +63,14 @@ bool TCustomComPort::ThreadSettingLocked() const {
 void TCustomComPort::SetEventThreadPriority(TThreadPriority value) {
   if (value == FEventThreadPriority) return;
   if (ThreadSettingLocked())
-    return RaisePortError(CodeOf(CE_ConnChangeProp), 0);
+    return void(RaisePortError(CodeOf(CE_ConnChangeProp), 0));
   FEventThreadPriority = value;
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
   if (value == FSyncMethod) return;
   if (ThreadSettingLocked())
-    return RaisePortError(CodeOf(CE_ConnChangeProp), 0);
+    return void(RaisePortError(CodeOf(CE_ConnChangeProp), 0));
   FSyncMethod = value;
 }
 
@@ -82,10 +85,8 @@ void TCustomComPort::SetConnected(bool value) {
 void TCustomComPort::SetPort(const std::u16string& value) {
   if (value == FPort) return;
   FPort = value;
-  if (FConnected && !Loading() && !Designing()) {
-    Close();
-    Open();
-  }
+  if (FConnected && !Loading() && !Designing())
+    InTurn([&] { Close(); }, [&] { Open(); });
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate value) {

@@ -33,9 +33,9 @@ bool TCustomComPort::CheckAsync(PAsync AsyncPtr) {
   return false;
 }
 
-void TCustomComPort::CheckOpen() {
-  if (FHandle == cport::comm::kInvalidHandle)
-    RaisePortError(CodeOf(CEPortNotOpen), -CodeOf(CEPortNotOpen));
+bool TCustomComPort::CheckOpen() {
+  return FHandle != cport::comm::kInvalidHandle ||
+         RaisePortError(CodeOf(CEPortNotOpen), -CodeOf(CEPortNotOpen));
 }
 
 bool TCustomComPort::CheckCodePage(std::uint16_t code) {
@@ -76,7 +76,7 @@ std::int32_t TCustomComPort::StartWrite(const void* Buffer, std::int32_t Count,
     RaisePortError(CodeOf(CE_WriteFailed), cport::comm::kErrorInvalidParameter);
     return 0;
   }
-  CheckOpen();
+  if (!CheckOpen()) return 0;
   async.Kind = okWrite;
   async.Copy.reset();
   // Never null, as a copy of no bytes is not: the links hear of every
@@ -94,9 +94,12 @@ std::int32_t TCustomComPort::StartWrite(const void* Buffer, std::int32_t Count,
   async.Size = Count;
   async.TextBytes.clear();
   async.Text.clear();
-  const std::int32_t written =
-      Issue(okWrite, const_cast<std::uint8_t*>(async.Data), Count, async);
-  TellLinks(&TComLink::OnTx, true);
+  std::int32_t written = 0;
+  if (InTurn([&] {
+        written =
+            Issue(okWrite, const_cast<std::uint8_t*>(async.Data), Count, async);
+      }))
+    TellLinks(&TComLink::OnTx, true);
   return written;
 }
 
@@ -116,7 +119,7 @@ std::int32_t TCustomComPort::StartRead(void* Buffer, std::int32_t Count,
     RaisePortError(CodeOf(CE_ReadFailed), cport::comm::kErrorInvalidParameter);
     return 0;
   }
-  CheckOpen();
+  if (!CheckOpen()) return 0;
   return Issue(okRead, Buffer, Count, async);
 }
 
@@ -159,15 +162,18 @@ std::int32_t TCustomComPort::Await(TAsync& async, bool wait, bool& reusable) {
   if (!signalled ||
       !api.GetOverlappedResult(FHandle, &async.Overlapped, &done, false)) {
     done = 0;
-    RaiseLastError(
-        CodeOf(async.Kind == okWrite ? CE_WriteFailed : CE_ReadFailed));
+    if (!RaiseLastError(
+            CodeOf(async.Kind == okWrite ? CE_WriteFailed : CE_ReadFailed)))
+      return 0;
   }
   const auto count = static_cast<std::int32_t>(done);
   bool portKept = true;
   if (async.Kind == okRead) {
     if (!async.TextBytes.empty())
       async.Text = Decode(cport::fw::kCpAcp, async.TextBytes.data(), count);
-    if (InputCount() == 0) portKept = TellLinks(&TComLink::OnRx, false);
+    std::int32_t queued = 0;
+    portKept = InTurn([&] { queued = InputCount(); }) &&
+               (queued != 0 || TellLinks(&TComLink::OnRx, false));
   } else if (async.Data != nullptr) {
     portKept = TellLinks(&TComLink::OnTxBuf, async.Data, async.Size);
   }
@@ -263,10 +269,12 @@ std::int32_t TCustomComPort::ReadUnicodeString(std::u16string& Str,
   Str.clear();
   // Checked before reading: the received bytes stay queued.
   if (!CheckCodePage(CodeOf(CE_ReadFailed)) || Count < 1) return 0;
+  // Taken before the read: a link's handler may destroy the port in it.
+  const std::uint32_t codePage = FCodePage;
   std::string bytes(static_cast<std::size_t>(Count), '\0');
   bytes.resize(
       static_cast<std::size_t>(std::max(0, Read(bytes.data(), Count))));
-  Str = cport::fw::MultiByteToWide(FCodePage, bytes);
+  Str = cport::fw::MultiByteToWide(codePage, bytes);
   return static_cast<std::int32_t>(Str.size());
 }
 

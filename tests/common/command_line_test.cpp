@@ -81,7 +81,7 @@ TEST(CommandLine, MistakesNameTheOptionAsWritten) {
 
 TEST(CommandLine, HelpAlignsEveryOption) {
   EXPECT_EQ(OptionHelp(kTable),
-            "options:\n"
+            "Options:\n"
             "  -p, --port N    the port\n"
             "  -q, --quiet     no progress\n"
             "  -j, --json      JSON\n"

@@ -48,8 +48,8 @@ TEST(ToolConventions, HelpVersionAndUsageErrorsAlike) {
     const char* out;  // the start of the standard output
     const char* err;  // found in the standard error stream
   } cases[] = {
-      {{"-h"}, 0, "usage: ", ""},
-      {{"--help"}, 0, "usage: ", ""},
+      {{"-h"}, 0, "Usage: ", ""},
+      {{"--help"}, 0, "Usage: ", ""},
       {{"-V"}, 0, "@ " DOV_VERSION "\n", ""},
       {{"--version"}, 0, "@ " DOV_VERSION "\n", ""},
       {{"--no-such-option"}, 2, "", "@: unknown option --no-such-option\n"},

@@ -123,6 +123,29 @@ TEST_F(EventTest, CloseRunsADeliveryAlreadyQueuedWhileStillConnected) {
   EXPECT_EQ(fake.InputQueued(), 0u);
 }
 
+// The delivery that Close's wait for the event thread runs may destroy the
+// port: Close then returns without touching it, the device is closed all
+// the same, and the rest of the report goes to nobody.
+TEST_F(EventTest, ADeliveryThatCloseRunsMayDestroyThePort) {
+  auto owned = std::make_unique<TComPort>(nullptr);
+  owned->SetOnRxChar([&](cport::fw::TObject*, std::int32_t) {
+    Log("rxchar");
+    owned.reset();
+  });
+  owned->SetOnRing([&](cport::fw::TObject*) { Log("ring"); });
+  owned->Open();
+  const cport::comm::Handle device = owned->Handle();
+  fake.RaiseEvents(cport::comm::kEvRxChar | cport::comm::kEvRing);
+  ASSERT_TRUE(WaitUntil(CallQueued));
+  fake.Receive("xyz");
+  TComPort& victim = *owned;
+  victim.Close();
+  EXPECT_EQ(owned, nullptr);
+  EXPECT_THAT(Logged(), ElementsAre("rxchar"));
+  EXPECT_FALSE(fake.IsOpen(device));
+  EXPECT_TRUE(cport::fw::WaitForFreedThreads(10000));
+}
+
 // A notification handler that ends its own port: by Close, by writing
 // Connected false, by moving the port to another device name, or by
 // destroying it, from the port's own OnRxChar or from a link's OnRx.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "cport/fw/text.h"
 #include "port_fixture.h"
@@ -312,6 +313,22 @@ TEST_F(TransferTest, AnUnknownCodePageIsReportedBeforeAnyTransfer) {
   EXPECT_EQ(port.ReadUnicodeString(text, 10), 4);
   EXPECT_EQ(text, u"keep");
 }
+
+#ifdef _WIN32
+// The OEM, Mac and thread code pages and the symbol page, which the system
+// does not list as valid: its conversion takes them, and so does the port.
+// The symbol page holds its characters at U+F020 to U+F0FF.
+TEST_F(TransferTest, TheCodePagesTheSystemConvertsAreAccepted) {
+  const std::vector<std::pair<std::uint32_t, std::u16string>> cases = {
+      {1, u"a"}, {2, u"a"}, {3, u"a"}, {42, u"\uF061"}};
+  for (const auto& [page, text] : cases) {
+    SCOPED_TRACE(page);
+    port.SetCodePage(page);
+    EXPECT_EQ(port.WriteUnicodeString(text), 1);
+  }
+  EXPECT_EQ(fake.WrittenText(), "aaaa");
+}
+#endif
 
 TEST_F(PortTest, TransfersOnAClosedPortReportPortNotOpen) {
   std::uint8_t byte = 0;

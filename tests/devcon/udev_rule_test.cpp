@@ -1,10 +1,12 @@
 // The udev rule that lets the dialout group open the device and switch it:
-// it acts when the device is added and at no other event, runs no shell,
-// and reaches nothing but the device's own vendor id.
+// it acts when the device is added and on the events that the package's
+// install script sends to devices already plugged in, runs no shell, and
+// reaches nothing but the device's own vendor id.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,7 +83,35 @@ bool IsPlainCommand(std::string_view command) {
   return true;
 }
 
-TEST(UdevRule, AddsOnlyTheDevicesVendorWithoutAShell) {
+// The action of the events `udevadm trigger` sends in the install script
+// (its default is "change"), or "" when the script triggers nothing.
+std::string TriggeredAction() {
+  std::ifstream file(DOV_POSTINST);
+  const std::string script{std::istreambuf_iterator<char>(file), {}};
+  const std::size_t trigger = script.find("udevadm trigger");
+  if (trigger == std::string::npos) return "";
+  const std::size_t end = script.find("|| true", trigger);
+  const std::string command = script.substr(trigger, end - trigger);
+  const std::string option = "--action=";
+  const std::size_t at = command.find(option);
+  if (at == std::string::npos) return "change";
+  const std::size_t from = at + option.size();
+  return command.substr(from, command.find_first_of(" \\\n", from) - from);
+}
+
+// Whether a rule's ACTION value ("add", "add|change") names `action`.
+bool Matches(std::string_view value, std::string_view action) {
+  for (std::size_t from = 0; from <= value.size();) {
+    const std::size_t bar = std::min(value.find('|', from), value.size());
+    if (value.substr(from, bar - from) == action) return true;
+    from = bar + 1;
+  }
+  return false;
+}
+
+TEST(UdevRule, ActsOnPluggedAndAlreadyPluggedDevicesWithoutAShell) {
+  const std::string triggered = TriggeredAction();
+  ASSERT_FALSE(triggered.empty()) << "the install script triggers nothing";
   std::ifstream file(DOV_UDEV_RULES);
   ASSERT_TRUE(file) << DOV_UDEV_RULES;
   int rules = 0;
@@ -92,10 +122,15 @@ TEST(UdevRule, AddsOnlyTheDevicesVendorWithoutAShell) {
     const std::vector<Assignment> rule = Parse(line);
     ASSERT_FALSE(rule.empty()) << "not a rule this test can read";
     bool added = false;
+    bool triggers = false;
     bool vendor = false;
     for (const Assignment& a : rule) {
       if (a.key == "ACTION") {
-        added = a.op == "==" && a.value == "add";
+        ASSERT_EQ(a.op, "==");
+        added = Matches(a.value, "add");
+        triggers = Matches(a.value, triggered);
+        for (std::string_view other : {"remove", "bind", "unbind"})
+          EXPECT_FALSE(Matches(a.value, other)) << other;
       } else if (a.key == "ATTR{idVendor}" || a.key == "ATTRS{idVendor}") {
         vendor = a.op == "==" && a.value == "1fc9";
       } else if (a.key == "RUN") {
@@ -106,7 +141,9 @@ TEST(UdevRule, AddsOnlyTheDevicesVendorWithoutAShell) {
             << a.key;
       }
     }
-    EXPECT_TRUE(added) << "acts on more than ACTION==\"add\"";
+    EXPECT_TRUE(added) << "misses devices as they are plugged in";
+    EXPECT_TRUE(triggers) << "misses the \"" << triggered
+                          << "\" events the install script sends";
     EXPECT_TRUE(vendor) << "reaches more than vendor id 1fc9";
   }
   EXPECT_GT(rules, 0);

@@ -64,6 +64,8 @@ TEST(DevsimOptions, MistakesAreNamed) {
       {{"--port", "3", "-p", "3"}, "COM3 is given twice"},
       {{"--plot-trace", "trace.txt"},
        "--plot-trace needs --plot FILE to draw into"},
+      {{"--ready-file", "/nonexistent/ready"},
+       "--ready-file: no folder /nonexistent"},
   };
   for (const auto& [args, message] : cases) {
     std::string error;

@@ -315,6 +315,35 @@ TEST_F(SimulatorTest, ExistingLinksAreRespected) {
   runs_with_own_link();
 }
 
+// What stands at the simulator's paths and is not its own outlives it: a
+// file at comN is never replaced, not even with --force, and a ready file
+// that was there before is neither replaced nor removed at the end.
+TEST_F(SimulatorTest, FilesItDidNotMakeAreLeftAlone) {
+  fs::create_directories(config_.dosdevices);
+  std::ofstream(Link()) << "user data";
+  config_.force = true;
+  {
+    devsim::Simulator simulator(config_);
+    EXPECT_THROW(simulator.Run(), std::runtime_error);
+  }
+  const auto firstLine = [](const fs::path& path) {
+    std::string line;
+    std::getline(std::ifstream(path), line);
+    return line;
+  };
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Link())));
+  EXPECT_EQ(firstLine(Link()), "user data");
+
+  fs::remove(Link());
+  std::ofstream(config_.ready_file) << "their file";
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return fs::is_symlink(Link()); }));
+  simulator_->Stop();
+  Finish();
+  EXPECT_FALSE(fs::is_symlink(Link()));
+  EXPECT_EQ(firstLine(config_.ready_file), "their file");
+}
+
 // The link's path goes into the report as it is, and a path may hold any
 // bytes: the report stays valid UTF-8 JSON.
 TEST(SimulatorReport, JsonIsValidWhateverTheLinkIsCalled) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -52,8 +53,16 @@ TEST(TextTest, UnknownCodePageGivesNothing) {
   EXPECT_FALSE(cport::fw::IsCodePageAvailable(12345));
   EXPECT_EQ(WideToMultiByte(12345, u"abc"), "");
   EXPECT_EQ(MultiByteToWide(12345, "abc"), u"");
-  for (std::uint32_t known : {0u, 65001u, 1252u, 866u, 437u})
-    EXPECT_TRUE(cport::fw::IsCodePageAvailable(known)) << known;
+  std::vector<std::uint32_t> known = {0u, 65001u, 1252u, 866u, 437u};
+#ifdef _WIN32
+  // Pages the conversion calls take although the system does not list them
+  // as valid: the OEM, Mac and thread code pages and the symbol page.
+  known.insert(known.end(), {1u, 2u, 3u, 42u});
+#endif
+  for (std::uint32_t page : known) {
+    EXPECT_TRUE(cport::fw::IsCodePageAvailable(page)) << page;
+    EXPECT_FALSE(MultiByteToWide(page, "a").empty()) << page;
+  }
 }
 
 TEST(TextTest, UnconvertibleTextIsReplacedNotDropped) {

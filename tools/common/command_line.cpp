@@ -132,7 +132,7 @@ bool ApplyCommandLine(std::span<const TOption> table,
 }
 
 std::string OptionHelp(std::span<const TOption> table) {
-  std::string text = "options:\n";
+  std::string text = "Options:\n";
   std::size_t width = 0;
   for (const TOption& option : table) {
     width = std::max(width, Synopsis(option).size());

@@ -57,7 +57,7 @@ bool ParseNumber(const std::string& text, T& value) {
   return !text.empty() && result.ec == std::errc() && result.ptr == end;
 }
 
-// The table as help lines under "options:": "  -p, --port N   text",
+// The table as help lines under "Options:": "  -p, --port N   text",
 // aligned.
 std::string OptionHelp(std::span<const TOption> table);
 

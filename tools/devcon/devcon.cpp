@@ -21,16 +21,25 @@ const std::array kOptions{
     dov::tools::kHelpOption, dov::tools::kVersionOption};
 
 std::string Usage() {
-  return "usage: devcon [--exact] disable PATTERN\n"
-         "       devcon [--exact] enable PATTERN\n"
+  return "Usage: devcon [--exact] disable PATTERN\n"
+         "  or:  devcon [--exact] enable PATTERN\n"
+         "\n"
          "Disables or enables the USB devices that PATTERN matches.\n"
-         "  PATTERN matches hardware ids such as USB\\VID_1FC9&PID_0083,\n"
-         "  ignoring case; '*' matches any run of characters, '?' one.\n"
-         "  @PATTERN matches instance ids instead, which name one device:\n"
-         "  USB\\VID_1FC9&PID_0083\\<serial number>.\n" +
+         "\n"
+         "PATTERN matches hardware ids such as USB\\VID_1FC9&PID_0083,\n"
+         "ignoring case; '*' matches any run of characters, '?' one.\n"
+         "@PATTERN matches instance ids instead, which name one device:\n"
+         "USB\\VID_1FC9&PID_0083\\<serial number>.\n"
+         "\n" +
          dov::tools::OptionHelp(kOptions) +
+         "\n"
          "The sysfs tree is DOV_SYSFS_ROOT when set, otherwise /sys.\n"
-         "exit codes: 0 done, 1 failed, 2 usage, 3 no device matched\n";
+         "\n"
+         "Exit codes:\n"
+         "  0  done\n"
+         "  1  failed\n"
+         "  2  usage: the command line is wrong\n"
+         "  3  no device matched\n";
 }
 
 // Whether the device is one the pattern names; `exact`: the pattern is the

@@ -60,7 +60,14 @@ DosDeviceLink::DosDeviceLink(const fs::path& dir, int port,
     throw std::runtime_error("cannot create " + dir.string() + ": " +
                              error.message());
   }
-  if (fs::symlink_status(path_, error).type() != fs::file_type::not_found) {
+  const fs::file_type existing = fs::symlink_status(path_, error).type();
+  if (existing != fs::file_type::not_found) {
+    // Only a link is ever replaced: a file standing at comN may be someone's
+    // data, and no option removes it.
+    if (existing != fs::file_type::symlink) {
+      throw std::runtime_error(path_.string() +
+                               " is not a link; it is left as it is");
+    }
     if (!force && !IsStalePtyLink(path_, pid_file_)) {
       const auto owner = Owner(pid_file_);
       throw std::runtime_error(path_.string() +

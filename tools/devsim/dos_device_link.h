@@ -13,11 +13,11 @@ std::filesystem::path DefaultDosDevicesDir();
 class DosDeviceLink {
  public:
   // Creates dir when missing, links dir/comN to target and writes the
-  // process id to dir/comN.pid beside it. An existing entry is replaced only
-  // with force, or when it is a link into /dev/pts left by a simulator that
-  // was killed: the one named in comN.pid no longer runs, or, without that
-  // file, the link dangles. Throws std::runtime_error with a message for
-  // the user.
+  // process id to dir/comN.pid beside it. An existing entry that is not a
+  // link is never replaced; a link only with force, or when it is a link
+  // into /dev/pts left by a simulator that was killed: the one named in
+  // comN.pid no longer runs, or, without that file, the link dangles. Throws
+  // std::runtime_error with a message for the user.
   DosDeviceLink(const std::filesystem::path& dir, int port,
                 const std::filesystem::path& target, bool force);
   ~DosDeviceLink();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 
 #include "command_line.h"
 
@@ -32,14 +33,16 @@ const std::array kOptions{
     TOption{'t', "timeout", "S", "stop and report after S seconds"},
     TOption{0, "ready-file", "FILE",
             "create FILE while the link exists (FILE.COMn for each of\n"
-            "several devices)"},
+            "several devices); a FILE that is there already is left as it\n"
+            "is"},
     TOption{
         0, "host-writes", "FILE",
         "the host's record of its writes to the line (\"<device> <entry ns>\n"
         "<return ns> <bytes>\" per write(), CLOCK_MONOTONIC): it then judges\n"
         "the pauses, each strictly above its minimum, and a short gap at\n"
         "the device is a late delivery"},
-    TOption{'f', "force", nullptr, "replace an existing comN link"},
+    TOption{'f', "force", nullptr,
+            "replace an existing comN link (never a file that is not a link)"},
     TOption{0, "chatter", nullptr,
             "send bytes to the host every 50 ms and note how many it left\n"
             "unread by the end of the image"},
@@ -114,20 +117,27 @@ bool Apply(const dov::tools::TGivenOption& given, CommandLine& cli) {
 }  // namespace
 
 std::string Usage() {
-  return "usage: dov-devsim [options]\n"
+  return "Usage: dov-devsim [options]\n"
+         "\n"
          "Plays the device on a pseudo-terminal linked as COMn in the "
          "DOS-device\n"
          "directory ($WINEPREFIX/dosdevices, default ~/.wine/dosdevices): "
          "waits\n"
          "for BootUp@, records the image and checks every pause against "
          "its\n"
-         "minimum.\n" +
+         "minimum.\n"
+         "\n" +
          dov::tools::OptionHelp(kOptions) +
+         "\n"
          "It reports when the whole image has arrived, on --timeout, or "
          "on\n"
          "SIGINT/SIGTERM.\n"
-         "exit codes: 0 image intact and paced correctly (on every port),\n"
-         "            1 not so, 2 usage, 3 a port could not be set up\n";
+         "\n"
+         "Exit codes:\n"
+         "  0  the image arrived intact and paced correctly (on every port)\n"
+         "  1  it did not\n"
+         "  2  usage: the command line is wrong\n"
+         "  3  a port could not be set up\n";
 }
 
 std::optional<CommandLine> ParseCommandLine(
@@ -146,6 +156,16 @@ std::optional<CommandLine> ParseCommandLine(
     return std::nullopt;
   }
   if (cli.ports.empty()) cli.ports.push_back(3);
+  // A ready file that cannot be made would leave a waiting script waiting.
+  if (const std::filesystem::path& ready = cli.config.ready_file;
+      !ready.empty()) {
+    const std::filesystem::path folder =
+        ready.has_parent_path() ? ready.parent_path() : ".";
+    if (!std::filesystem::is_directory(folder)) {
+      error = "--ready-file: no folder " + folder.string();
+      return std::nullopt;
+    }
+  }
   for (std::size_t i = 1; i < cli.ports.size(); ++i) {
     if (std::count(cli.ports.begin(), cli.ports.begin() + i, cli.ports[i])) {
       error = "COM" + std::to_string(cli.ports[i]) + " is given twice";

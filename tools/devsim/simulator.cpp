@@ -8,7 +8,6 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -56,16 +55,24 @@ double Simulator::Now() const {
 void Simulator::MakeLink() {
   link_.emplace(config_.dosdevices, config_.port, pty_.SlavePath(),
                 config_.force);
-  if (!config_.ready_file.empty()) std::ofstream(config_.ready_file).flush();
+  if (config_.ready_file.empty()) return;
+  // Made only where nothing stands yet (a link there is not followed), so
+  // that removing it later removes nothing that was someone else's.
+  const UniqueFd ready(::open(config_.ready_file.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  made_ready_file_ = ready.get() >= 0;
+  if (!made_ready_file_ && errno != EEXIST) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot make " + config_.ready_file.string());
+  }
 }
 
 void Simulator::DropLink() {
   if (!link_) return;
   link_.reset();
   std::error_code ignored;
-  if (!config_.ready_file.empty()) {
-    std::filesystem::remove(config_.ready_file, ignored);
-  }
+  if (made_ready_file_) std::filesystem::remove(config_.ready_file, ignored);
+  made_ready_file_ = false;
 }
 
 Report Simulator::Run() {

@@ -30,7 +30,7 @@ struct SimulatorConfig {
   bool stop_reading = false;                // stop reading after the boot
   double appear_after_ms = 0;               // link only after this delay
   bool refuse_boot = false;                 // ignore the boot command
-  std::filesystem::path ready_file;         // touched while the link exists
+  std::filesystem::path ready_file;         // made while the link exists
   std::filesystem::path host_writes;        // the host's record of its writes
   std::span<const std::uint8_t> image;      // what the host should send
   Minimums minimums;
@@ -79,6 +79,8 @@ class Simulator {
   UniqueFd wake_read_;
   UniqueFd wake_write_;
   std::optional<DosDeviceLink> link_;
+  // Whether this simulator made the ready file: only then is it removed.
+  bool made_ready_file_ = false;
   double start_s_ = 0;
 
   State state_ = State::kWaitingBoot;

@@ -114,11 +114,14 @@ std::string Conflict(const TFlashOptions& options) {
 }  // namespace
 
 std::string Usage() {
-  return "usage: dov-flash [options]\n"
+  return "Usage: dov-flash [options]\n"
+         "\n"
          "Puts the device into its loader and sends it a new program, with "
          "the\n"
-         "same steps and pauses as the update dialog (about 26.5 seconds).\n" +
+         "same steps and pauses as the update dialog (about 26.5 seconds).\n"
+         "\n" +
          tools::OptionHelp(kOptions) +
+         "\n"
          "Progress goes to the standard error stream (a bar per device on a\n"
          "terminal, lines otherwise); the final report to the standard "
          "output.\n"
@@ -134,7 +137,8 @@ std::string Usage() {
          "A port error adds a line with the device the COM name led to and "
          "the\n"
          "system's text.\n"
-         "exit codes:\n"
+         "\n"
+         "Exit codes:\n"
          "  0  the image was sent\n"
          "  2  usage: the command line is wrong, or --log names a file that "
          "must\n"
@@ -144,15 +148,13 @@ std::string Usage() {
          "or\n"
          "     --all found no such device (or more than one)\n"
          "  5  transfer failed: the port opened, but the transfer broke off\n"
-         "  130, 143, 129  interrupted by SIGINT, SIGTERM or SIGHUP (128 + "
+         "  130  interrupted by SIGINT; 143 by SIGTERM, 129 by SIGHUP (128 + "
          "the\n"
-         "     signal's number): the update stopped at its next pause and the "
-         "port\n"
-         "     was released; a device that got part of the image must be "
-         "flashed\n"
-         "     again. A signal to a gang's process stops every device; a "
-         "gang\n"
-         "     killed outright stops each device as SIGHUP would\n";
+         "       signal's number): the update stopped at its next pause and\n"
+         "       the port was released; a device that got part of the image\n"
+         "       must be flashed again. A signal to a gang's process stops\n"
+         "       every device; a gang killed outright stops each device as\n"
+         "       SIGHUP would\n";
 }
 
 std::optional<TFlashOptions> ParseOptions(std::span<const std::string> args,

@@ -232,7 +232,15 @@ std::u16string IntToStr(std::int64_t value) {
 #ifdef _WIN32
 
 bool IsCodePageAvailable(std::uint32_t codePage) {
-  return codePage == kCpAcp || ::IsValidCodePage(codePage) != FALSE;
+  // A trial conversion each way: the conversion calls take more pages than
+  // the system lists as valid, the OEM, Mac and thread code pages (1 to 3)
+  // and the symbol page (42) among them.
+  const UINT cp = codePage == kCpAcp ? CP_ACP : codePage;
+  const char narrow = 'a';
+  const wchar_t wide = L'a';
+  return ::MultiByteToWideChar(cp, 0, &narrow, 1, nullptr, 0) > 0 &&
+         ::WideCharToMultiByte(cp, 0, &wide, 1, nullptr, 0, nullptr, nullptr) >
+             0;
 }
 
 std::string WideToMultiByte(std::uint32_t codePage, std::u16string_view text) {
