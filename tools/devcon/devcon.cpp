@@ -29,19 +29,18 @@ std::string Usage() {
          "exit codes: 0 done, 1 failed, 2 usage, 3 no device matched\n";
 }
 
-// Whether the device is one the pattern names.
+// Switching a device off or on takes the kernel a moment; a devcon still
+// holding the lock after this long has hung.
+constexpr int kLockBoundMs = 30000;
+
+}  // namespace
+
 bool Matches(const std::string& pattern, const UsbDevice& device) {
   if (pattern.starts_with('@')) {
     return GlobMatch(pattern.substr(1), device.instance_id);
   }
   return GlobMatch(pattern, device.hardware_id);
 }
-
-// Switching a device off or on takes the kernel a moment; a devcon still
-// holding the lock after this long has hung.
-constexpr int kLockBoundMs = 30000;
-
-}  // namespace
 
 int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
         std::ostream& out, std::ostream& err) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "usb_devices.h"
+
 namespace devcon {
 
 enum ExitCode : int {
@@ -20,6 +22,10 @@ enum ExitCode : int {
   kExitUsage = 2,    // wrong verb or wrong number of arguments
   kExitNoMatch = 3,  // no device matched the pattern
 };
+
+// Whether the device is one the pattern names: its hardware id, or with a
+// leading '@' its instance id.
+bool Matches(const std::string& pattern, const UsbDevice& device);
 
 // args excludes the program name.
 int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
