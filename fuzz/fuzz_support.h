@@ -21,8 +21,7 @@ namespace dov::fuzz {
 
 [[noreturn]] inline void PropertyFailed(const char* what, const char* file,
                                         int line) {
-  std::fprintf(stderr, "%s:%d: property does not hold: %s\n", file, line,
-               what);
+  std::fprintf(stderr, "%s:%d: property does not hold: %s\n", file, line, what);
   std::abort();
 }
 

@@ -16,9 +16,9 @@ using cport::fw::MultiByteToWide;
 using cport::fw::WideToMultiByte;
 
 constexpr std::array<std::uint32_t, 26> kCodePages{
-    kCpAcp, kCpUtf8, 437,   850,   866,   932,   936,   949,   950,
-    1250,   1251,    1252,  1253,  1255,  1256,  1258,  20127, 20866,
-    21866,  10000,   54936, 28591, 28595, 28605, 42,    1};
+    kCpAcp, kCpUtf8, 437,   850,   866,   932,   936,  949,   950,
+    1250,   1251,    1252,  1253,  1255,  1256,  1258, 20127, 20866,
+    21866,  10000,   54936, 28591, 28595, 28605, 42,   1};
 
 constexpr char16_t kReplacement = u'\uFFFD';
 
@@ -36,6 +36,13 @@ bool WellFormed(const std::u16string& text) {
   return true;
 }
 
+// Code pages whose converter joins a letter and a following accent into
+// one character, and writes some such characters as two bytes: text they
+// gave may come back in the other form.
+bool Composes(std::uint32_t codePage) {
+  return codePage == 1255 || codePage == 1258;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
@@ -45,9 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string bytes(input.Rest());
   std::u16string text;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-    text.push_back(static_cast<char16_t>(
-        static_cast<unsigned char>(bytes[i]) |
-        static_cast<unsigned char>(bytes[i + 1]) << 8));
+    text.push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                              static_cast<unsigned char>(bytes[i + 1]) << 8));
 
   const std::u16string decoded = MultiByteToWide(codePage, bytes);
   const std::string encoded = WideToMultiByte(codePage, text);
@@ -62,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (decoded.find(kReplacement) == std::u16string::npos)
       FUZZ_CHECK(WideToMultiByte(kCpUtf8, decoded) == bytes);
     if (WellFormed(text)) FUZZ_CHECK(MultiByteToWide(kCpUtf8, encoded) == text);
-  } else if (decoded.find(kReplacement) == std::u16string::npos) {
+  } else if (decoded.find(kReplacement) == std::u16string::npos &&
+             !Composes(codePage)) {
     // Text that a code page gave, bytes it could not read aside, is text
     // it can write.
     FUZZ_CHECK(MultiByteToWide(codePage, WideToMultiByte(codePage, decoded)) ==

@@ -1,8 +1,9 @@
 // The command line of dov-flash. A line it accepts never holds two choices
 // that exclude each other, and every value is in its range.
+#include "flash_options.h"
+
 #include <algorithm>
 
-#include "flash_options.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,

@@ -1,13 +1,14 @@
 // devcon's patterns and the wildcard match under them. The input is a
 // pattern, a NUL, and an id; the match agrees with a plain table-driven
 // matcher.
+#include "glob_match.h"
+
 #include <cctype>
 #include <string>
 #include <vector>
 
 #include "devcon.h"
 #include "fuzz_support.h"
-#include "glob_match.h"
 
 namespace {
 

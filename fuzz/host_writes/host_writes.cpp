@@ -1,10 +1,11 @@
 // The simulator's reading of the host's record of its writes, and the
 // verdict it draws from it.
+#include "host_writes.h"
+
 #include <sstream>
 #include <string>
 
 #include "fuzz_support.h"
-#include "host_writes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

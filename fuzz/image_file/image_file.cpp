@@ -1,11 +1,12 @@
 // The image reader of dov-flash: raw binaries and Intel HEX text. An image
 // it accepts, written again as HEX, reads back as the same bytes.
+#include "image_file.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "fuzz_support.h"
-#include "image_file.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ std::string AsHex(const TImageBytes& image) {
       std::max<std::size_t>(1, static_cast<std::size_t>(image.rend() - last));
   std::string hex;
   for (std::size_t at = 0; at < end; at += 32)
-    hex += Record(at, 0x00, image.data() + at, std::min<std::size_t>(32, end - at));
+    hex += Record(at, 0x00, image.data() + at,
+                  std::min<std::size_t>(32, end - at));
   return hex + Record(0, 0x01, nullptr, 0);
 }
 

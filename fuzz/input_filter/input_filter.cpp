@@ -6,10 +6,11 @@
 // - as what happened on the line (received bytes, bytes with an error,
 //   breaks), which is marked as the terminal marks it: the filter gives
 //   back every received byte and nothing else.
+#include "platform/posix/input_filter.h"
+
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/posix/input_filter.h"
 
 namespace {
 
@@ -33,10 +34,9 @@ Filtered Filter(const InputOptions& options, const Bytes& stream,
   const InputReport first = filter.Filter(stream.data(), cut, result.out);
   const InputReport second =
       filter.Filter(stream.data() + cut, stream.size() - cut, result.out);
-  result.report = {first.received || second.received,
-                   first.eventChar || second.eventChar,
-                   first.lineBreak || second.lineBreak,
-                   first.lineError || second.lineError};
+  result.report = {
+      first.received || second.received, first.eventChar || second.eventChar,
+      first.lineBreak || second.lineBreak, first.lineError || second.lineError};
   return result;
 }
 
