@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, then builds and runs the tests of
 # each build — Linux, Linux with AddressSanitizer+UBSan, Linux with
-# ThreadSanitizer, and the Windows build under Wine.
-#   ./test.sh                 all four
+# ThreadSanitizer, the Windows build under Wine, and the fuzz build, whose
+# tests fuzz every reader of outside input for a short while.
+#   ./test.sh                 all five
 #   ./test.sh linux windows   only these
 # The Linux and Windows builds are made before any test runs: tests of each
 # drive programs of the other (the Windows probes from the Linux tests, the
@@ -13,7 +14,7 @@ scripts/install-deps || exit 1
 scripts/check-format || exit 1
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows)
+[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows fuzz)
 
 build() {
   echo "=== $1: configure and build"

@@ -81,7 +81,6 @@ class TOutputChannel {
   std::size_t dropped_ = 0;
   std::string failure_;
   bool closing_ = false;
-  bool writing_ = false;
   std::chrono::steady_clock::time_point deadline_;
   std::thread writer_;  // last: starts once the rest is made
 };

@@ -250,6 +250,28 @@ TEST_F(SysfsFixture, WritesOnlyARegularAuthorizedFile) {
   EXPECT_EQ(ReadFile(target), "untouched");
 }
 
+// A serial attribute that is no small regular file is taken as missing:
+// the device is still found, by its name in the tree, and nothing blocks.
+TEST_F(SysfsFixture, ASerialThatIsNoSmallFileIsTakenAsMissing) {
+  const fs::path serial = Devices() / "1-1" / "serial";
+  const struct {
+    const char* name;
+    std::function<void()> make;
+  } cases[] = {
+      {"link to /dev/zero", [&] { fs::create_symlink("/dev/zero", serial); }},
+      {"pipe", [&] { ASSERT_EQ(::mkfifo(serial.c_str(), 0600), 0); }},
+      {"huge file", [&] { WriteFile(serial, std::string(1 << 20, 'x')); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(serial);
+    c.make();
+    EXPECT_EQ(Run({"disable", "@usb\\vid_1fc9&pid_0083\\1-1"}), devcon::kExitOk)
+        << err_.str();
+    EXPECT_EQ(Authorized("1-1"), "0");
+  }
+}
+
 // The updater starts disable and, half a second later, enable, waiting for
 // neither. A disable that takes longer must not be overtaken: the enable
 // waits for the change under way, and the device ends as the later command

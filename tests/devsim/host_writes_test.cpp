@@ -122,12 +122,18 @@ TEST(HostWrites, ExplainsAShortGapAtTheDeviceOnlyWhenTheHostKeptThePause) {
   EXPECT_TRUE(seen.late_deliveries.empty());
 }
 
-TEST(HostWrites, ReadsOnlyTheDevicesWritesSinceTheStart) {
+TEST(HostWrites, ReadsOnlyTheDevicesWellFormedWritesSinceTheStart) {
   const auto file = std::filesystem::path(testing::TempDir()) / "host-writes";
   std::ofstream(file) << "/dev/pts/9 1000000 1100000 7\n"  // before
                       << "/dev/pts/4 3000000 3200000 7\n"  // other device
                       << "garbage\n"
-                      << "/dev/pts/9 2500000 2600000 32\n";
+                      << "/dev/pts/9 2500000 2600000 32\n"
+                      // No write returns before it began, and none moves
+                      // more than the kernel's limit for one call; the
+                      // first once overflowed the time arithmetic.
+                      << "/dev/pts/9 2700000 -9223372036854775808 32\n"
+                      << "/dev/pts/9 2700000 2600000 32\n"
+                      << "/dev/pts/9 2700000 2800000 2147479553\n";
   const auto writes = devsim::ReadHostWrites(file, "/dev/pts/9", 2000000);
   ASSERT_TRUE(writes);
   ASSERT_EQ(writes->size(), 1u);

@@ -56,6 +56,8 @@ TEST(DevsimOptions, MistakesAreNamed) {
       {{"--port", "3x"}, "bad value for --port: '3x'"},
       {{"--timeout", "0"}, "bad value for --timeout: '0'"},
       {{"--timeout", "nan"}, "bad value for --timeout: 'nan'"},
+      // Finite in seconds, but not in milliseconds.
+      {{"--timeout", "1e308"}, "bad value for --timeout: '1e308'"},
       {{"--vanish-after", "-1"}, "bad value for --vanish-after: '-1'"},
       {{"--appear-after", "soon"}, "bad value for --appear-after: 'soon'"},
       {{"--delivery-jitter", "-1"}, "bad value for --delivery-jitter: '-1'"},

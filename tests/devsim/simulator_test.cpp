@@ -263,6 +263,16 @@ TEST_F(SimulatorTest, ChatterLeftUnreadIsReported) {
             std::string::npos);
 }
 
+// A timeout of months is more milliseconds than one wait of poll can take:
+// the simulator waits in pieces and still stops when told.
+TEST_F(SimulatorTest, ATimeoutBeyondOneWaitStillStops) {
+  config_.timeout_ms = 1e10;
+  Start();
+  simulator_->Stop();
+  const Report report = Finish();
+  EXPECT_EQ(report.end, EndReason::kSignal);
+}
+
 TEST_F(SimulatorTest, RefusedBootRecordsNothing) {
   config_.refuse_boot = true;
   config_.timeout_ms = 300;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -138,6 +139,29 @@ TEST_F(SerialPortsTest, OnlyTheUpdatersDeviceIsOursAndDeviceTextIsEscaped) {
       << text;
   EXPECT_NE(text.find("  -\t/dev/ttyACM1\tusb 1fc9:0090"), std::string::npos);
   EXPECT_EQ(text.find('\x1b'), std::string::npos);
+}
+
+// An attribute that is no small regular file (a link to an endless device,
+// a pipe nobody writes, a huge file) is taken as missing: the list neither
+// aborts nor waits.
+TEST_F(SerialPortsTest, AttributesThatAreNoSmallFilesAreTakenAsMissing) {
+  AddUsbPort("ttyACM0", "1-1", "1fc9", "DORA-0001");
+  const fs::path usb = Sys() / "devices/pci0000:00/usb1/1-1";
+  fs::remove(usb / "serial");
+  fs::create_symlink("/dev/zero", usb / "serial");
+  fs::remove(usb / "product");
+  ASSERT_EQ(::mkfifo((usb / "product").c_str(), 0600), 0);
+  AddUsbPort("ttyACM1", "1-2", "1fc9", std::string(64 * 1024, 'x'));
+
+  const TPortList list = ListSerialPorts();
+  ASSERT_EQ(list.Ports.size(), 2u) << FormatPortList(list);
+  for (const TSerialPort& port : list.Ports) {
+    SCOPED_TRACE(port.DeviceNode);
+    EXPECT_TRUE(port.Ours());
+    EXPECT_EQ(port.Serial, "");
+  }
+  EXPECT_EQ(list.Ports[0].Product, "");
+  EXPECT_EQ(list.Ports[1].Product, "Dora VIV");
 }
 
 TEST_F(SerialPortsTest, NoSysfsIsSaidNotHidden) {

@@ -42,9 +42,12 @@ std::string Usage() {
          "  3  no device matched\n";
 }
 
-// Whether the device is one the pattern names; `exact`: the pattern is the
-// id itself, byte for byte (a serial number may hold '*', '?' and either
-// case).
+// Switching a device off or on takes the kernel a moment; a devcon still
+// holding the lock after this long has hung.
+constexpr int kLockBoundMs = 30000;
+
+}  // namespace
+
 bool Matches(const std::string& pattern, const UsbDevice& device, bool exact) {
   const bool instance = pattern.starts_with('@');
   const std::string_view wanted =
@@ -52,12 +55,6 @@ bool Matches(const std::string& pattern, const UsbDevice& device, bool exact) {
   const std::string& id = instance ? device.instance_id : device.hardware_id;
   return exact ? wanted == id : GlobMatch(wanted, id);
 }
-
-// Switching a device off or on takes the kernel a moment; a devcon still
-// holding the lock after this long has hung.
-constexpr int kLockBoundMs = 30000;
-
-}  // namespace
 
 int Run(const std::vector<std::string>& args, const std::string& sysfs_root,
         std::ostream& out, std::ostream& err) {

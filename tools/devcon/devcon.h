@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "usb_devices.h"
+
 namespace devcon {
 
 enum ExitCode : int {
@@ -20,6 +22,13 @@ enum ExitCode : int {
   kExitUsage = 2,    // wrong verb or wrong number of arguments
   kExitNoMatch = 3,  // no device matched the pattern
 };
+
+// Whether the device is one the pattern names: its hardware id, or with a
+// leading '@' its instance id; `exact`: the pattern is the id itself, byte
+// for byte (a serial number may hold '*', '?' and either case), else a glob
+// that ignores case.
+bool Matches(const std::string& pattern, const UsbDevice& device,
+             bool exact = false);
 
 // args excludes the program name.
 int Run(const std::vector<std::string>& args, const std::string& sysfs_root,

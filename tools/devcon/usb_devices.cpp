@@ -10,27 +10,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <thread>
+
+#include "sysfs_attribute.h"
 
 namespace devcon {
 namespace fs = std::filesystem;
 namespace {
 
-// A sysfs id attribute: four hex digits and a newline.
 std::optional<std::string> ReadId(const fs::path& file) {
-  std::ifstream in(file);
-  std::string id;
-  if (!(in >> id) || id.size() != 4 ||
-      !std::all_of(id.begin(), id.end(),
-                   [](unsigned char c) { return std::isxdigit(c) != 0; })) {
-    return std::nullopt;
-  }
-  std::transform(id.begin(), id.end(), id.begin(),
-                 [](unsigned char c) { return std::toupper(c); });
-  return id;
+  return UsbId(dov::tools::ReadAttribute(file));
 }
 
 fs::path DeviceList(const fs::path& sysfs_root) {
@@ -38,6 +29,18 @@ fs::path DeviceList(const fs::path& sysfs_root) {
 }
 
 }  // namespace
+
+std::optional<std::string> UsbId(std::string_view attribute) {
+  if (attribute.size() != 4 ||
+      !std::all_of(attribute.begin(), attribute.end(),
+                   [](unsigned char c) { return std::isxdigit(c) != 0; })) {
+    return std::nullopt;
+  }
+  std::string id(attribute);
+  std::transform(id.begin(), id.end(), id.begin(),
+                 [](unsigned char c) { return std::toupper(c); });
+  return id;
+}
 
 std::vector<UsbDevice> ListUsbDevices(const fs::path& sysfs_root) {
   const fs::path list = DeviceList(sysfs_root);
@@ -54,8 +57,7 @@ std::vector<UsbDevice> ListUsbDevices(const fs::path& sysfs_root) {
     const auto product = ReadId(entry.path() / "idProduct");
     if (vendor && product) {
       const std::string hardware = "USB\\VID_" + *vendor + "&PID_" + *product;
-      std::string serial;
-      std::getline(std::ifstream(entry.path() / "serial"), serial);
+      std::string serial = dov::tools::ReadAttribute(entry.path() / "serial");
       if (serial.empty()) serial = entry.path().filename().string();
       devices.push_back({entry.path(), hardware, hardware + "\\" + serial});
     }

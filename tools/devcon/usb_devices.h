@@ -5,7 +5,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace devcon {
@@ -17,6 +19,10 @@ struct UsbDevice {
   // device's name in the tree (1-1.4) when it has no serial number.
   std::string instance_id;
 };
+
+// A USB id from its sysfs attribute's first line: four hex digits, given
+// back in upper case; nothing for anything else.
+std::optional<std::string> UsbId(std::string_view attribute);
 
 // Devices (not interfaces) in name order. Throws std::runtime_error when the
 // device list cannot be read.

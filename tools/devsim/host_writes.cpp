@@ -5,26 +5,43 @@
 
 namespace devsim {
 
-std::optional<std::vector<HostWrite>> ReadHostWrites(
-    const std::filesystem::path& file, const std::string& device,
-    long long since_ns) {
-  std::ifstream in(file);
-  if (!in) return std::nullopt;
+namespace {
+
+// The most one write() moves on Linux; a line claiming more is no record
+// of a write.
+constexpr long long kMaxWriteSize = 0x7ffff000;
+
+}  // namespace
+
+std::vector<HostWrite> ParseHostWrites(std::istream& record,
+                                       const std::string& device,
+                                       long long since_ns) {
   std::vector<HostWrite> writes;
   std::string line;
-  while (std::getline(in, line)) {
+  while (std::getline(record, line)) {
     std::istringstream fields(line);
     std::string path;
     long long entry_ns = 0;
     long long return_ns = 0;
     long long size = 0;
     if (!(fields >> path >> entry_ns >> return_ns >> size)) continue;
-    if (path != device || entry_ns < since_ns || size <= 0) continue;
+    if (path != device || entry_ns < since_ns || return_ns < entry_ns ||
+        size <= 0 || size > kMaxWriteSize) {
+      continue;
+    }
     writes.push_back({static_cast<double>(entry_ns - since_ns) / 1e6,
                       static_cast<double>(return_ns - since_ns) / 1e6,
                       static_cast<std::size_t>(size)});
   }
   return writes;
+}
+
+std::optional<std::vector<HostWrite>> ReadHostWrites(
+    const std::filesystem::path& file, const std::string& device,
+    long long since_ns) {
+  std::ifstream in(file);
+  if (!in) return std::nullopt;
+  return ParseHostWrites(in, device, since_ns);
 }
 
 const Gap* HostPacing::GapBefore(std::size_t index) const {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <istream>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,9 +24,18 @@ struct HostWrite {
   std::size_t size;
 };
 
+// The host's writes to `device` that began at or after `since_ns` (not
+// negative), from the record's lines ("<device> <entry ns> <return ns>
+// <bytes>"), times relative to since_ns. Lines of other devices are
+// skipped, and so are lines that cannot be a write: a return before its
+// entry, or more bytes than one write() moves.
+std::vector<HostWrite> ParseHostWrites(std::istream& record,
+                                       const std::string& device,
+                                       long long since_ns);
+
 // The host's writes to `device` that began at or after `since_ns`
-// (CLOCK_MONOTONIC), in the order recorded; times relative to since_ns.
-// Lines of other devices are skipped. Nothing when the file cannot be read.
+// (CLOCK_MONOTONIC), in the order recorded, as ParseHostWrites gives them
+// from the file. Nothing when the file cannot be read.
 std::optional<std::vector<HostWrite>> ReadHostWrites(
     const std::filesystem::path& file, const std::string& device,
     long long since_ns);

@@ -72,7 +72,7 @@ bool Apply(const dov::tools::TGivenOption& given, CommandLine& cli) {
     cli.ports.push_back(port);
   } else if (given.Is("timeout")) {
     double seconds = 0;
-    if (!Positive(v, seconds)) return false;
+    if (!Positive(v, seconds) || !std::isfinite(seconds * 1000)) return false;
     config.timeout_ms = seconds * 1000;
   } else if (given.Is("vanish-after")) {
     std::size_t bytes = 0;

@@ -8,6 +8,8 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <fstream>
+#include <limits>
 #include <string_view>
 #include <system_error>
 
@@ -107,8 +109,13 @@ Report Simulator::Run() {
     consider(settle_at_ms_);
     consider(config_.timeout_ms);
     if (config_.chatter) consider(next_chatter_ms_);
+    // A wait beyond poll's range (a timeout of weeks) is cut to its
+    // largest; the loop then waits again.
     const int wait_ms =
-        due ? static_cast<int>(std::ceil(std::max(0.0, *due - now))) : -1;
+        due ? static_cast<int>(std::ceil(std::clamp(
+                  *due - now, 0.0,
+                  static_cast<double>(std::numeric_limits<int>::max()))))
+            : -1;
 
     std::array<pollfd, 2> fds{
         {{wake_read_.get(), POLLIN, 0}, {pty_.MasterFd(), POLLIN, 0}}};

@@ -1,12 +1,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "cport/comm/posix/device_names.h"
 #include "cport/fw/text.h"
 #include "serial_ports.h"
+#include "sysfs_attribute.h"
 
 namespace dov::flash {
 namespace fs = std::filesystem;
@@ -14,13 +14,7 @@ namespace {
 
 constexpr unsigned kComNumbers = 255;
 
-// The first line of a sysfs attribute, or "" when it is missing.
-std::string Attribute(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
+using tools::ReadAttribute;
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
@@ -39,7 +33,7 @@ fs::path SysfsRoot() {
 bool RealPort(const fs::path& tty) {
   std::error_code error;
   if (!fs::exists(tty / "device", error)) return false;
-  return !fs::exists(tty / "type", error) || Attribute(tty / "type") != "0";
+  return !fs::exists(tty / "type", error) || ReadAttribute(tty / "type") != "0";
 }
 
 // Walks up from the tty's device to the USB device it belongs to.
@@ -48,14 +42,14 @@ void ReadUsb(const fs::path& tty, TSerialPort& port) {
   fs::path dir = fs::canonical(tty / "device", error);
   if (error) return;
   for (; dir.has_relative_path(); dir = dir.parent_path()) {
-    const std::string vendor = Attribute(dir / "idVendor");
-    const std::string product = Attribute(dir / "idProduct");
+    const std::string vendor = ReadAttribute(dir / "idVendor");
+    const std::string product = ReadAttribute(dir / "idProduct");
     if (!vendor.empty() && !product.empty()) {
       port.Usb = true;
       port.VendorId = Lower(vendor);
       port.ProductId = Lower(product);
-      port.Serial = Attribute(dir / "serial");
-      port.Product = Attribute(dir / "product");
+      port.Serial = ReadAttribute(dir / "serial");
+      port.Product = ReadAttribute(dir / "product");
       return;
     }
   }

@@ -36,6 +36,13 @@ bool ListedPortDriver(const std::string& line, unsigned major, unsigned minor) {
 
 }  // namespace
 
+bool DriversListPort(std::istream& drivers, unsigned major, unsigned minor) {
+  for (std::string line; std::getline(drivers, line);) {
+    if (ListedPortDriver(line, major, minor)) return true;
+  }
+  return false;
+}
+
 bool IsTerminalDevice(dev_t device) {
   const unsigned major = ::major(device);
   const unsigned minor = ::minor(device);
@@ -47,10 +54,7 @@ bool IsTerminalDevice(dev_t device) {
       "/sys/dev/char/" + numbers + "/subsystem", error);
   if (!error) return subsystem.filename() == "tty";
   std::ifstream drivers("/proc/tty/drivers");
-  for (std::string line; std::getline(drivers, line);) {
-    if (ListedPortDriver(line, major, minor)) return true;
-  }
-  return false;
+  return DriversListPort(drivers, major, minor);
 }
 
 }  // namespace cport::comm::posix

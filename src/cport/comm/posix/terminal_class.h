@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <istream>
+
 namespace cport::comm::posix {
 
 // True for a device of the kernel's tty class: /sys/dev/char/MAJ:MIN names
@@ -13,5 +15,10 @@ namespace cport::comm::posix {
 // controlling terminal, the console and the pseudo-terminal multiplexer are
 // aliases or factories, not ports: false.
 bool IsTerminalDevice(dev_t device);
+
+// Whether the kernel's list of tty drivers (as /proc/tty/drivers gives it)
+// names a port driver, not an alias or a pseudo-terminal's far end, for the
+// numbers.
+bool DriversListPort(std::istream& drivers, unsigned major, unsigned minor);
 
 }  // namespace cport::comm::posix
