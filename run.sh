@@ -62,7 +62,9 @@ if [ -n "${DISPLAY:-}" ] && [ -x "$bin/DOV" ] && xdpyinfo >/dev/null 2>&1; then
   echo "The dialog is open: press \"Update\" with COM 3 selected, and close the dialog when the progress bar has gone."
   "${host[@]}" "$bin/DOV" || status=$?
 else
-  "${host[@]}" "$bin/dov-flash" --port 3 >"$WINEPREFIX/flash-report.txt" || status=$?
+  # The simulated device is no USB device: the device console has nothing
+  # to switch off and on, so the reset is left out.
+  "${host[@]}" "$bin/dov-flash" --port 3 --no-reset >"$WINEPREFIX/flash-report.txt" || status=$?
   [ -z "$verbose" ] || cat "$WINEPREFIX/flash-report.txt"
 fi
 
