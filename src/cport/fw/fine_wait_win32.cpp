@@ -16,6 +16,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::microseconds;
 
+// The time from now to `due` in the 100 ns units of the system's timers and
+// delays; negative when `due` has passed.
+std::int64_t HundredsUntil(SteadyTime due) {
+  return std::chrono::duration_cast<
+             std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
+             due - Clock::now())
+      .count();
+}
+
 // The calling thread's waitable timer: a high-resolution one where the
 // system offers it, a plain one otherwise. It is set early by the lead its
 // lateness has taught.
@@ -43,11 +52,7 @@ class TThreadTimer {
   bool Set(SteadyTime due) {
     if (!handle_) return false;
     // Due time in 100 ns units; negative means relative.
-    const auto hundreds =
-        std::chrono::duration_cast<
-            std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
-            due - Clock::now())
-            .count();
+    const std::int64_t hundreds = HundredsUntil(due);
     LARGE_INTEGER relative;
     relative.QuadPart = -std::max<std::int64_t>(hundreds, 1);
     due_ = due;
@@ -95,11 +100,7 @@ void FinishAt(SteadyTime deadline) {
                               microseconds(2000)};
   if (const DelayExecutionFn delay = InProcessDelay()) {
     const SteadyTime due = deadline - lead.Lead();
-    const auto hundreds =
-        std::chrono::duration_cast<
-            std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
-            due - Clock::now())
-            .count();
+    const std::int64_t hundreds = HundredsUntil(due);
     if (hundreds > 0) {
       LARGE_INTEGER relative;
       relative.QuadPart = -hundreds;
